@@ -4,6 +4,7 @@
 #include "pipeline/parse.hpp"
 
 #include "error/core_error.hpp"
+#include "pipeline/format.hpp"
 
 namespace kelvara::pipeline::parse {
 
@@ -96,7 +97,7 @@ void Parser::parse_body(std::vector<std::string>& fields, std::vector<ast::RelSe
         ast::Params params;
         if (has_args) {
             params = parse_params();
-            if (params.count("pipeline")) fail_pipeline_on_relation(name);
+            if (params.contains(format::kArgPipeline)) fail_pipeline_on_relation(name);
         }
         const bool has_body = next_is_punct('{');
         if (!has_args && !has_body) {
