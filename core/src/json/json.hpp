@@ -39,5 +39,21 @@ const std::string* string_member(const Json& value, std::string_view key);
 // signed: the same normal form the Python conversion produces.
 Json integer(long long value);
 
+// Releases a value depth-first and leaves null behind. nlohmann's own
+// destructor flattens every container onto a temporary heap stack (to bound
+// recursion), which costs a vector per container; values built by one
+// conversion have bounded depth, so plain recursion is safe and far cheaper.
+void dispose(Json& value) noexcept;
+
+// Owns a JSON value and disposes of it on scope exit.
+struct DisposingJson {
+    Json value;
+    DisposingJson() = default;
+    explicit DisposingJson(Json v) : value(std::move(v)) {}
+    DisposingJson(DisposingJson&&) = default;
+    DisposingJson& operator=(DisposingJson&&) = default;
+    ~DisposingJson() { dispose(value); }
+};
+
 }  // namespace json
 }  // namespace kelvara
