@@ -88,10 +88,7 @@ struct PyParam<CtxArg> {
 
 // JSON results cross as plain Python objects (typed Any in the stubs); bool
 // and str results are returned as such so the stubs show them.
-inline nb::any result_to_py(Json&& v) {
-    json::DisposingJson owned(std::move(v));
-    return nb::steal<nb::any>(convert::json_to_py(owned.value).release());
-}
+inline nb::any result_to_py(Json&& v) { return nb::steal<nb::any>(convert::to_py(std::move(v)).release()); }
 template <class T>
 T result_to_py(T&& v) { return std::forward<T>(v); }
 
