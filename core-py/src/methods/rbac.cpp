@@ -12,7 +12,7 @@ void add_rbac(RegistryClass& cls) {
                 if (!policy.value) r.core.rbac.reset();
                 else r.core.rbac = rbac::RbacPolicy::from_json(*policy.value);  // replaced only on success
             }),
-            "policy"_a);
+            "policy"_a.none());
     cls.def("rbac_enabled", shared([](const PyRegistry& r) { return r.core.rbac.has_value(); }));
 
     cls.def("rbac_can", shared([](const PyRegistry& r, std::string_view model, std::string_view action, CtxArg ctx) {
