@@ -27,14 +27,26 @@ namespace kelvara::py {
 // Any convertible object; None or omitted becomes JSON null.
 struct JsonArg {
     Json value;
+    JsonArg(Json v) : value(std::move(v)) {}
+    JsonArg(JsonArg&&) = default;
+    ~JsonArg() { json::dispose(value); }
 };
 // Any convertible object; None or omitted is absent.
 struct OptJsonArg {
     std::optional<Json> value;
+    OptJsonArg() = default;
+    OptJsonArg(Json v) : value(std::move(v)) {}
+    OptJsonArg(OptJsonArg&&) = default;
+    ~OptJsonArg() {
+        if (value) json::dispose(*value);
+    }
 };
 // A host `params` object: anything that is not a JSON object becomes {}.
 struct ParamsArg {
     Json value;
+    ParamsArg(Json v) : value(std::move(v)) {}
+    ParamsArg(ParamsArg&&) = default;
+    ~ParamsArg() { json::dispose(value); }
 };
 // The permission context: None, omitted or a non-object is no context.
 struct CtxArg {
@@ -50,14 +62,14 @@ struct PyParam {
 template <>
 struct PyParam<JsonArg> {
     using type = nb::handle;
-    static JsonArg from(nb::handle h) { return {h.is_none() ? Json() : convert::py_to_json(h)}; }
+    static JsonArg from(nb::handle h) { return JsonArg(h.is_none() ? Json() : convert::py_to_json(h)); }
 };
 template <>
 struct PyParam<OptJsonArg> {
     using type = nb::handle;
     static OptJsonArg from(nb::handle h) {
         if (h.is_none()) return {};
-        return {convert::py_to_json(h)};
+        return OptJsonArg(convert::py_to_json(h));
     }
 };
 template <>
@@ -65,7 +77,7 @@ struct PyParam<ParamsArg> {
     using type = nb::handle;
     static ParamsArg from(nb::handle h) {
         Json v = h.is_none() ? Json() : convert::py_to_json(h);
-        return {v.is_object() ? std::move(v) : Json::object()};
+        return ParamsArg(v.is_object() ? std::move(v) : Json::object());
     }
 };
 template <>

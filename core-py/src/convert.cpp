@@ -6,7 +6,11 @@
 // runs str(), which is arbitrary Python code.
 #include "convert.hpp"
 
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <memory>
+#include <string_view>
 
 namespace kelvara::convert {
 
@@ -77,58 +81,160 @@ Json dict_to_json(PyObject* o) {
             if (!rendered) throw nb::python_error();
             name = str_of(rendered.ptr());
         }
-        // Later keys win when two render to the same string.
-        obj.insert_or_assign(std::move(name), convert(v.ptr()));
+        // Keys often arrive in ascending order: append without a search then.
+        // Otherwise insert, the later key winning when two render alike.
+        if (obj.empty() || obj.rbegin()->first < name) obj.emplace_hint(obj.end(), std::move(name), convert(v.ptr()));
+        else obj.insert_or_assign(std::move(name), convert(v.ptr()));
     }
     return out;
 }
 
+// Guards the C stack against pathologically deep values: past the
+// interpreter's recursion limit the conversion raises RecursionError.
+struct RecursionGuard {
+    RecursionGuard() {
+        if (Py_EnterRecursiveCall(" while converting a value to JSON")) throw nb::python_error();
+    }
+    ~RecursionGuard() { Py_LeaveRecursiveCall(); }
+};
+
 Json convert(PyObject* o) {
+    // Exact types first (the common case, no subclass walk), then subclasses
+    // in the fixed order: bool is tested exactly and before int.
+    PyTypeObject* t = Py_TYPE(o);
     if (o == Py_None) return Json();
-    if (Py_TYPE(o) == &PyBool_Type) return Json(o == Py_True);
+    if (t == &PyBool_Type) return Json(o == Py_True);
+    if (t == &PyUnicode_Type) return Json(str_of(o));
+    if (t == &PyDict_Type) {
+        RecursionGuard guard;
+        return dict_to_json(o);
+    }
+    if (t == &PyList_Type || t == &PyTuple_Type) {
+        RecursionGuard guard;
+        return list_to_json(o);
+    }
     if (PyLong_Check(o)) return int_to_json(o);
     if (PyFloat_Check(o)) {
         const double d = PyFloat_AS_DOUBLE(o);
         return std::isfinite(d) ? Json(d) : Json();
     }
     if (PyUnicode_Check(o)) return Json(str_of(o));
-    if (PyList_Check(o) || PyTuple_Check(o)) return list_to_json(o);
-    if (PyDict_Check(o)) return dict_to_json(o);
+    if (PyList_Check(o) || PyTuple_Check(o)) {
+        RecursionGuard guard;
+        return list_to_json(o);
+    }
+    if (PyDict_Check(o)) {
+        RecursionGuard guard;
+        return dict_to_json(o);
+    }
     throw nb::type_error(kUnsupported);
 }
 
-PyObject* str_to_py(const std::string& s) {
-    PyObject* r = PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "surrogatepass");
+bool is_ascii(std::string_view s) {
+    unsigned char acc = 0;
+    for (unsigned char c : s) acc |= c;
+    return acc < 0x80;
+}
+
+PyObject* str_to_py(std::string_view s) {
+    PyObject* r = nullptr;
+    if (is_ascii(s)) {
+        // ASCII needs no decoding: copy the bytes into a compact str.
+        r = PyUnicode_New(static_cast<Py_ssize_t>(s.size()), 127);
+        if (r) std::memcpy(PyUnicode_DATA(r), s.data(), s.size());
+    } else {
+        r = PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "surrogatepass");
+    }
     if (!r) throw nb::python_error();
     return r;
 }
 
-// Returns a new reference; throws on allocation failure.
-PyObject* build(const Json& v) {
+PyObject* new_dict(std::size_t size) {
+#if PY_VERSION_HEX < 0x030D0000
+    return _PyDict_NewPresized(static_cast<Py_ssize_t>(size));
+#else
+    (void)size;
+    return PyDict_New();
+#endif
+}
+
+// Object keys repeat across the documents of a result, so one conversion
+// keeps a small direct-mapped cache of the key strings it created: a hit
+// skips the UTF-8 decode and reuses the str's cached hash in the dict insert.
+// The cache lives for one call only; it holds strong references.
+class KeyCache {
+public:
+    KeyCache() = default;
+    KeyCache(const KeyCache&) = delete;
+    KeyCache& operator=(const KeyCache&) = delete;
+    ~KeyCache() {
+        for (Slot& s : slots_) Py_XDECREF(s.str);
+    }
+
+    // A new reference to the str for `key`.
+    PyObject* get(std::string_view key) {
+        if (key.size() > kMaxKey) return str_to_py(key);
+        Slot& slot = slots_[hash(key) & (kSlots - 1)];
+        if (slot.str && slot.key == key) return Py_NewRef(slot.str);
+        PyObject* str = str_to_py(key);
+        Py_XDECREF(slot.str);
+        slot = {key, Py_NewRef(str)};
+        return str;
+    }
+
+private:
+    static constexpr std::size_t kSlots = 256;
+    static constexpr std::size_t kMaxKey = 64;
+
+    static std::size_t hash(std::string_view key) {
+        std::size_t h = 1469598103934665603ull;  // FNV-1a
+        for (unsigned char c : key) h = (h ^ c) * 1099511628211ull;
+        return h ^ (h >> 29);
+    }
+
+    struct Slot {
+        std::string_view key;  // points into the JSON value being converted
+        PyObject* str = nullptr;
+    };
+    std::array<Slot, kSlots> slots_{};
+};
+
+// Returns a new reference; throws on allocation failure. With Consume, each
+// container is released right after its members were converted, while its
+// nodes are still in cache, instead of in a second walk afterwards.
+template <bool Consume, class J>
+PyObject* build(J& v, KeyCache& keys) {
     PyObject* r = nullptr;
     switch (v.type()) {
         case Json::value_t::null: return Py_NewRef(Py_None);
-        case Json::value_t::boolean: return Py_NewRef(v.get<bool>() ? Py_True : Py_False);
-        case Json::value_t::number_unsigned: r = PyLong_FromUnsignedLongLong(v.get<std::uint64_t>()); break;
-        case Json::value_t::number_integer: r = PyLong_FromLongLong(v.get<std::int64_t>()); break;
-        case Json::value_t::number_float: r = PyFloat_FromDouble(v.get<double>()); break;
-        case Json::value_t::string: return str_to_py(v.get_ref<const std::string&>());
+        case Json::value_t::boolean: return Py_NewRef(v.template get<bool>() ? Py_True : Py_False);
+        case Json::value_t::number_unsigned: r = PyLong_FromUnsignedLongLong(v.template get<std::uint64_t>()); break;
+        case Json::value_t::number_integer: r = PyLong_FromLongLong(v.template get<std::int64_t>()); break;
+        case Json::value_t::number_float: r = PyFloat_FromDouble(v.template get<double>()); break;
+        case Json::value_t::string: {
+            PyObject* str = str_to_py(v.template get_ref<const std::string&>());
+            if constexpr (Consume) v = nullptr;
+            return str;
+        }
         case Json::value_t::array: {
-            const auto& arr = v.get_ref<const JsonArray&>();
+            auto& arr = v.template get_ref<std::conditional_t<Consume, JsonArray&, const JsonArray&>>();
             nb::object list = nb::steal(PyList_New(static_cast<Py_ssize_t>(arr.size())));
             if (!list) throw nb::python_error();
             for (std::size_t i = 0; i < arr.size(); ++i)
-                PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i), build(arr[i]));
+                PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i), build<Consume>(arr[i], keys));
+            if constexpr (Consume) arr.clear();
             return list.release().ptr();
         }
         case Json::value_t::object: {
-            nb::object dict = nb::steal(PyDict_New());
+            nb::object dict = nb::steal(new_dict(v.size()));
             if (!dict) throw nb::python_error();
-            for (const auto& [key, member] : v.get_ref<const JsonObject&>()) {
-                nb::object k = nb::steal(str_to_py(key));
-                nb::object m = nb::steal(build(member));
+            auto& obj = v.template get_ref<std::conditional_t<Consume, JsonObject&, const JsonObject&>>();
+            for (auto& [key, member] : obj) {
+                nb::object k = nb::steal(keys.get(key));
+                nb::object m = nb::steal(build<Consume>(member, keys));
                 if (PyDict_SetItem(dict.ptr(), k.ptr(), m.ptr()) != 0) throw nb::python_error();
             }
+            if constexpr (Consume) obj.clear();
             return dict.release().ptr();
         }
         default: return Py_NewRef(Py_None);  // binary and discarded values never occur
@@ -137,11 +243,26 @@ PyObject* build(const Json& v) {
     return r;
 }
 
+template <bool Consume, class J>
+nb::object convert_out(J& value) {
+    if (!value.is_structured()) {
+        KeyCache unused;
+        return nb::steal(build<Consume>(value, unused));
+    }
+    auto keys = std::make_unique<KeyCache>();
+    return nb::steal(build<Consume>(value, *keys));
+}
+
 }  // namespace
 
 Json py_to_json(nb::handle obj) { return convert(obj.ptr()); }
 
-nb::object json_to_py(const Json& value) { return nb::steal(build(value)); }
+nb::object json_to_py(const Json& value) { return convert_out<false>(value); }
+
+nb::object to_py(Json&& value) {
+    json::DisposingJson owned(std::move(value));  // releases what is left after an error
+    return convert_out<true>(owned.value);
+}
 
 Json sorted_set(const OptNameSet& names) {
     if (!names) return Json();

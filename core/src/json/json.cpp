@@ -61,6 +61,19 @@ const std::string* string_member(const Json& value, std::string_view key) {
     return m && m->is_string() ? &m->get_ref<const std::string&>() : nullptr;
 }
 
+void dispose(Json& value) noexcept {
+    if (value.is_array()) {
+        auto& arr = value.get_ref<JsonArray&>();
+        for (Json& e : arr) dispose(e);
+        arr.clear();
+    } else if (value.is_object()) {
+        auto& obj = value.get_ref<JsonObject&>();
+        for (auto& [_, m] : obj) dispose(m);
+        obj.clear();
+    }
+    value = nullptr;
+}
+
 Json integer(long long value) {
     if (value >= 0) return Json(static_cast<std::uint64_t>(value));
     return Json(static_cast<std::int64_t>(value));

@@ -7,6 +7,8 @@
 // inside messages.
 #pragma once
 
+#include "json/pool_allocator.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -14,7 +16,13 @@
 
 namespace kelvara {
 
-using Json = nlohmann::json;
+namespace json::detail {
+template <class T>
+struct PoolAllocator;
+}
+
+using Json = nlohmann::basic_json<std::map, std::vector, std::string, bool, std::int64_t, std::uint64_t, double,
+                                  json::detail::PoolAllocator>;
 using JsonObject = Json::object_t;
 using JsonArray = Json::array_t;
 
@@ -38,6 +46,22 @@ const std::string* string_member(const Json& value, std::string_view key);
 // A non-negative integer as the unsigned representation, a negative one as
 // signed: the same normal form the Python conversion produces.
 Json integer(long long value);
+
+// Releases a value depth-first and leaves null behind. nlohmann's own
+// destructor flattens every container onto a temporary heap stack (to bound
+// recursion), which costs a vector per container; values built by one
+// conversion have bounded depth, so plain recursion is safe and far cheaper.
+void dispose(Json& value) noexcept;
+
+// Owns a JSON value and disposes of it on scope exit.
+struct DisposingJson {
+    Json value;
+    DisposingJson() = default;
+    explicit DisposingJson(Json v) : value(std::move(v)) {}
+    DisposingJson(DisposingJson&&) = default;
+    DisposingJson& operator=(DisposingJson&&) = default;
+    ~DisposingJson() { dispose(value); }
+};
 
 }  // namespace json
 }  // namespace kelvara
