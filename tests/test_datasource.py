@@ -87,6 +87,8 @@ def test_resolve_datasource(world, model, config, expected):
         ("Plain", {"sources": {"x": "МОНГО"}}, "不支持的后端: монго"),
         ("Plain", {"sources": {"x": "ＭＯＮＧＯ"}}, "不支持的后端: ｍｏｎｇｏ"),
         ("Plain", {"sources": {"x": ""}}, "不支持的后端: "),
+        # the message carries the whole kind, past an embedded NUL
+        ("Plain", {"sources": {"x": "My\x00SQL"}}, "不支持的后端: my\x00sql"),
         # the model is looked up before the configuration is read
         ("Nope", {"sources": {"x": 1}}, "Schema 未注册: Nope"),
     ],
