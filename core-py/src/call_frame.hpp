@@ -22,6 +22,13 @@
 #include <type_traits>
 #include <utility>
 
+// Object-valued parameters (definitions, params, ctx, data, ...) arrive as
+// nb::handle and always accept None, which has a meaning of its own there
+// (JSON null, absent, no context); nanobind would otherwise refuse None for
+// a named argument without a None default.
+template <>
+struct nanobind::detail::has_arg_defaults<nanobind::handle> : std::true_type {};
+
 namespace kelvara::py {
 
 // Any convertible object; None or omitted becomes JSON null.
@@ -88,10 +95,7 @@ struct PyParam<CtxArg> {
 
 // JSON results cross as plain Python objects (typed Any in the stubs); bool
 // and str results are returned as such so the stubs show them.
-inline nb::any result_to_py(Json&& v) {
-    json::DisposingJson owned(std::move(v));
-    return nb::steal<nb::any>(convert::json_to_py(owned.value).release());
-}
+inline nb::any result_to_py(Json&& v) { return nb::steal<nb::any>(convert::to_py(std::move(v)).release()); }
 template <class T>
 T result_to_py(T&& v) { return std::forward<T>(v); }
 

@@ -199,32 +199,42 @@ private:
     std::array<Slot, kSlots> slots_{};
 };
 
-// Returns a new reference; throws on allocation failure.
-PyObject* build(const Json& v, KeyCache& keys) {
+// Returns a new reference; throws on allocation failure. With Consume, each
+// container is released right after its members were converted, while its
+// nodes are still in cache, instead of in a second walk afterwards.
+template <bool Consume, class J>
+PyObject* build(J& v, KeyCache& keys) {
     PyObject* r = nullptr;
     switch (v.type()) {
         case Json::value_t::null: return Py_NewRef(Py_None);
-        case Json::value_t::boolean: return Py_NewRef(v.get<bool>() ? Py_True : Py_False);
-        case Json::value_t::number_unsigned: r = PyLong_FromUnsignedLongLong(v.get<std::uint64_t>()); break;
-        case Json::value_t::number_integer: r = PyLong_FromLongLong(v.get<std::int64_t>()); break;
-        case Json::value_t::number_float: r = PyFloat_FromDouble(v.get<double>()); break;
-        case Json::value_t::string: return str_to_py(v.get_ref<const std::string&>());
+        case Json::value_t::boolean: return Py_NewRef(v.template get<bool>() ? Py_True : Py_False);
+        case Json::value_t::number_unsigned: r = PyLong_FromUnsignedLongLong(v.template get<std::uint64_t>()); break;
+        case Json::value_t::number_integer: r = PyLong_FromLongLong(v.template get<std::int64_t>()); break;
+        case Json::value_t::number_float: r = PyFloat_FromDouble(v.template get<double>()); break;
+        case Json::value_t::string: {
+            PyObject* str = str_to_py(v.template get_ref<const std::string&>());
+            if constexpr (Consume) v = nullptr;
+            return str;
+        }
         case Json::value_t::array: {
-            const auto& arr = v.get_ref<const JsonArray&>();
+            auto& arr = v.template get_ref<std::conditional_t<Consume, JsonArray&, const JsonArray&>>();
             nb::object list = nb::steal(PyList_New(static_cast<Py_ssize_t>(arr.size())));
             if (!list) throw nb::python_error();
             for (std::size_t i = 0; i < arr.size(); ++i)
-                PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i), build(arr[i], keys));
+                PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i), build<Consume>(arr[i], keys));
+            if constexpr (Consume) arr.clear();
             return list.release().ptr();
         }
         case Json::value_t::object: {
             nb::object dict = nb::steal(new_dict(v.size()));
             if (!dict) throw nb::python_error();
-            for (const auto& [key, member] : v.get_ref<const JsonObject&>()) {
+            auto& obj = v.template get_ref<std::conditional_t<Consume, JsonObject&, const JsonObject&>>();
+            for (auto& [key, member] : obj) {
                 nb::object k = nb::steal(keys.get(key));
-                nb::object m = nb::steal(build(member, keys));
+                nb::object m = nb::steal(build<Consume>(member, keys));
                 if (PyDict_SetItem(dict.ptr(), k.ptr(), m.ptr()) != 0) throw nb::python_error();
             }
+            if constexpr (Consume) obj.clear();
             return dict.release().ptr();
         }
         default: return Py_NewRef(Py_None);  // binary and discarded values never occur
@@ -233,17 +243,25 @@ PyObject* build(const Json& v, KeyCache& keys) {
     return r;
 }
 
+template <bool Consume, class J>
+nb::object convert_out(J& value) {
+    if (!value.is_structured()) {
+        KeyCache unused;
+        return nb::steal(build<Consume>(value, unused));
+    }
+    auto keys = std::make_unique<KeyCache>();
+    return nb::steal(build<Consume>(value, *keys));
+}
+
 }  // namespace
 
 Json py_to_json(nb::handle obj) { return convert(obj.ptr()); }
 
-nb::object json_to_py(const Json& value) {
-    if (!value.is_structured()) {
-        KeyCache unused;
-        return nb::steal(build(value, unused));
-    }
-    auto keys = std::make_unique<KeyCache>();
-    return nb::steal(build(value, *keys));
+nb::object json_to_py(const Json& value) { return convert_out<false>(value); }
+
+nb::object to_py(Json&& value) {
+    json::DisposingJson owned(std::move(value));  // releases what is left after an error
+    return convert_out<true>(owned.value);
 }
 
 Json sorted_set(const OptNameSet& names) {

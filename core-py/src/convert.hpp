@@ -23,7 +23,8 @@ Json py_to_json(nb::handle obj);
 
 // Never fails for a well-formed value, short of the interpreter running out of memory.
 nb::object json_to_py(const Json& value);
-inline nb::object to_py(Json&& value) { return json_to_py(value); }
+// The same, consuming the value: nodes are released as they are converted.
+nb::object to_py(Json&& value);
 
 // An absent set gives null; a present one the names in byte order.
 Json sorted_set(const OptNameSet& names);

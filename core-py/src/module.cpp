@@ -41,7 +41,13 @@ NB_MODULE(kelvara_py, m) {
         try {
             std::rethrow_exception(p);
         } catch (const CoreError& e) {
-            PyErr_SetString(PyExc_RuntimeError, e.message().c_str());
+            // Sized, not NUL-terminated: messages quote host text, which may hold NUL.
+            const std::string& msg = e.message();
+            PyObject* text = PyUnicode_DecodeUTF8(msg.data(), static_cast<Py_ssize_t>(msg.size()), "replace");
+            if (text) {
+                PyErr_SetObject(PyExc_RuntimeError, text);
+                Py_DECREF(text);
+            }
         }
     });
 

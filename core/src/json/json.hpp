@@ -7,6 +7,8 @@
 // inside messages.
 #pragma once
 
+#include "json/pool_allocator.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -14,7 +16,13 @@
 
 namespace kelvara {
 
-using Json = nlohmann::json;
+namespace json::detail {
+template <class T>
+struct PoolAllocator;
+}
+
+using Json = nlohmann::basic_json<std::map, std::vector, std::string, bool, std::int64_t, std::uint64_t, double,
+                                  json::detail::PoolAllocator>;
 using JsonObject = Json::object_t;
 using JsonArray = Json::array_t;
 
