@@ -172,9 +172,11 @@ class CustomError(Exception):
     pass
 
 
-def _raise(exc):
+def _raise(exc_type, *args):
+    # A fresh exception per call: a shared instance would keep the traceback
+    # (and with it the Registry) alive until the end of the session.
     def fn(doc):
-        raise exc
+        raise exc_type(*args)
 
     return fn
 
@@ -183,10 +185,10 @@ def _raise(exc):
     "total_fn, message",
     [
         pytest.param(None, "计算列 b_total 未注册同步实现", id="missing-callback"),
-        pytest.param(_raise(ValueError("boom")), "ValueError: boom", id="raising-callback"),
-        pytest.param(_raise(CustomError("自定义")), "CustomError: 自定义", id="custom-exception"),
-        pytest.param(_raise(KeyError("k")), "KeyError: 'k'", id="key-error-renders-like-str"),
-        pytest.param(_raise(ValueError("\ud800")), "ValueError: \\ud800", id="unencodable-message-escaped"),
+        pytest.param(_raise(ValueError, "boom"), "ValueError: boom", id="raising-callback"),
+        pytest.param(_raise(CustomError, "自定义"), "CustomError: 自定义", id="custom-exception"),
+        pytest.param(_raise(KeyError, "k"), "KeyError: 'k'", id="key-error-renders-like-str"),
+        pytest.param(_raise(ValueError, "\ud800"), "ValueError: \\ud800", id="unencodable-message-escaped"),
         pytest.param(lambda d: {1, 2}, "TypeError: 不支持的 Python 类型（需为 None/bool/int/float/str/list/tuple/dict）",
                      id="unconvertible-result"),
         pytest.param(lambda d: {"k": [object()]}, "TypeError: 不支持的 Python 类型（需为 None/bool/int/float/str/list/tuple/dict）",
@@ -229,8 +231,17 @@ def test_async_and_agg_computes_are_not_called_on_write(reg):
 
 # --- the borrow flag seen from inside a callback --------------------------
 
+# Every method that runs synchronous computes holds shared access meanwhile.
+ENTRY_POINTS = [
+    pytest.param(lambda r: r.apply_write_defaults("Order", {}), id="apply_write_defaults"),
+    pytest.param(lambda r: r.process_node("Order { qty }", {})["doc"], id="process_node"),
+    pytest.param(lambda r: r.prepare_query({"ast": {"model": "Order", "fields": ["qty"]}, "inject": None},
+                                           [{}])["items"][0], id="prepare_query"),
+]
 
-def test_callback_may_call_reading_methods(orders):
+
+@pytest.mark.parametrize("run", ENTRY_POINTS)
+def test_callback_may_call_reading_methods(orders, run):
     orders.set_fn("b_total", lambda d: orders.has("Order") and orders.list() == ["Order", "OrderDeleted"])
     depth = []
 
@@ -239,13 +250,16 @@ def test_callback_may_call_reading_methods(orders):
         depth.append(1)
         if len(depth) > 1:
             return "inner"
-        return orders.apply_write_defaults("Order", {})["c_label"]
+        return run(orders)["qty"]
 
     orders.set_fn("label_fn", label)
-    assert orders.apply_write_defaults("Order", {}) == {
-        "qty": 1, "unit": 0, "code": "", "b_total": True, "c_label": "inner"}
+    out = run(orders)
+    assert out["qty"] == 1
+    assert depth == [1, 1]
+    assert orders.apply_write_defaults("Order", {})["b_total"] is True
 
 
+@pytest.mark.parametrize("run", ENTRY_POINTS)
 @pytest.mark.parametrize(
     "call",
     [
@@ -255,11 +269,11 @@ def test_callback_may_call_reading_methods(orders):
         pytest.param(lambda r: r.set_profile("text2query"), id="set_profile"),
     ],
 )
-def test_callback_calling_a_state_changing_method_fails(orders, call):
+def test_callback_calling_a_state_changing_method_fails(orders, run, call):
     orders.set_fn("b_total", lambda d: call(orders))
     orders.set_fn("label_fn", lambda d: "")
     with pytest.raises(RuntimeError, match="^RuntimeError: Already borrowed$"):
-        orders.apply_write_defaults("Order", {})
+        run(orders)
     # The flag is released afterwards, the attempted change did not happen.
     assert orders.profile() == "standard"
     assert not orders.has("Other")

@@ -5,8 +5,11 @@
 // the callback table; they take shared access, so a callback may call other
 // reading methods of the same Registry but no state-changing one.
 #include "call_frame.hpp"
+#include "command/finalize.hpp"
 #include "computes/defaults.hpp"
 #include "computes/inject.hpp"
+#include "computes/run/async.hpp"
+#include "computes/run/sync.hpp"
 #include "fn_bridge.hpp"
 #include "pipeline/parse.hpp"
 
@@ -61,6 +64,36 @@ void add_compute(RegistryClass& cls) {
                 return items_result(std::move(list));
             }),
             "inject_info"_a.none(), "items"_a.none());
+
+    cls.def("process_node", shared([](const PyRegistry& r, std::string_view gql, JsonArg doc, CtxArg ctx) {
+                pipeline::ast::Ast ast = pipeline::parse::parse_gql(gql);
+                const PyFnBridge fns(r.fns);
+                computes::run::sync::process_node(doc.value, std::move(ast.fields), std::move(ast.relations),
+                                                  r.core.get(ast.model), ctx.get(), r.core, &fns);
+                return Json{{"doc", std::move(doc.value)}};
+            }),
+            "gql"_a, "doc"_a.none(), "ctx"_a = nb::none());
+    cls.def("async_fn_refs", shared([](const PyRegistry& r, std::string_view model, CtxArg ctx) {
+                std::vector<std::string> refs;
+                for (auto& e : computes::run::async_::select_async_fns(r.core, r.core.get(model), ctx.get()))
+                    refs.push_back(std::move(e.fn_ref));
+                return strings(std::move(refs));
+            }),
+            "model"_a, "ctx"_a = nb::none());
+    cls.def("prepare_query", shared([](const PyRegistry& r, JsonArg postprocess, JsonArg items, CtxArg ctx) {
+                const PyFnBridge fns(r.fns);
+                auto out = command::finalize::prepare_query(postprocess.value, items_of(items), r.core, &fns, ctx.get());
+                Json result = items_result(std::move(out.items));
+                result["fnRefs"] = strings(std::move(out.fn_refs));
+                return result;
+            }),
+            "postprocess"_a.none(), "items"_a.none(), "ctx"_a = nb::none());
+    cls.def("strip_query", shared([](const PyRegistry&, JsonArg postprocess, JsonArg items) {
+                JsonArray list = items_of(items);
+                command::finalize::strip_query(postprocess.value, list);
+                return items_result(std::move(list));
+            }),
+            "postprocess"_a.none(), "items"_a.none());
 }
 
 }  // namespace kelvara::py
