@@ -2,6 +2,8 @@
 apply_write_defaults, and the same callbacks seen from the read side."""
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 import kelvara_py
 
@@ -80,6 +82,25 @@ def books(reg):
 )
 def test_field_defaults(books, doc, expected):
     assert books.apply_write_defaults("Book", doc) == expected
+
+
+scalars = st.none() | st.booleans() | st.integers(-3, 3) | st.floats(allow_nan=False, allow_infinity=False) | st.text(max_size=2)
+values = st.recursive(scalars, lambda c: st.lists(c, max_size=3) | st.dictionaries(
+    st.sampled_from(["lang", "size", "extra", "deep", "x"]), c, max_size=3), max_leaves=6)
+book_docs = st.dictionaries(st.sampled_from([*BOOK["fields"], "other"]), values, max_size=8)
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(doc=book_docs)
+def test_defaults_only_fill_gaps(books, doc):
+    out = books.apply_write_defaults("Book", doc)
+    for key, value in doc.items():
+        if value is not None and not isinstance(value, dict):
+            assert out[key] == value
+    for key, default in ALL_DEFAULTS.items():
+        if doc.get(key) is None:
+            assert out[key] == default
+    assert books.apply_write_defaults("Book", out) == out
 
 
 @pytest.mark.parametrize("doc", [None, [1, {}], "text", 3])

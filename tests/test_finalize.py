@@ -2,6 +2,8 @@
 strip_query protocol and the selection of asynchronous computes."""
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 import kelvara_py
 
@@ -177,6 +179,42 @@ def test_process_node_errors(blog, gql, message):
     with pytest.raises(RuntimeError) as info:
         node(blog, gql, {})
     assert str(info.value) == message
+
+
+scalars = st.none() | st.booleans() | st.integers(-3, 3) | st.text(max_size=2)
+values = st.recursive(scalars, lambda c: st.lists(c, max_size=3) | st.dictionaries(
+    st.sampled_from(["_id", "title", "name", "lang", "x"]), c, max_size=3), max_leaves=6)
+user_docs = st.dictionaries(st.sampled_from(["_id", "name", "age", "profile", "posts", "boss", "x"]), values, max_size=6)
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(doc=user_docs)
+def test_processing_keeps_only_the_selection_and_is_idempotent(blog, doc):
+    gql = "User { name, profile.lang, posts { title }, boss { name, boss { _id } } }"
+    once = node(blog, gql, doc)
+    assert set(once) <= {"_id", "name", "profile", "posts", "boss"}
+    if isinstance(once.get("profile"), dict):
+        assert set(once["profile"]) == {"lang"}
+    assert node(blog, gql, once) == once
+
+
+def test_rbac_read_fields_narrow_fields_and_computes(reg):
+    reg.register({"name": "Item", "timestamps": False, "fields": {"a": "string", "b": "string"},
+                  "computes": {"c1": {"asyncFn": True}, "c2": {"asyncFn": True}, "s": {"fn": True}, "t": {"fn": True}}})
+    reg.set_fn("s", lambda d: 1)
+    reg.set_fn("t", lambda d: 2)
+    reg.set_rbac({"grants": [{"role": "r", "model": "Item", "actions": ["read"], "readFields": ["a", "c1", "s"]}]})
+    ctx = {"roles": ["r"]}
+    gql = "Item { a, b, c1, c2, s, t }"
+    assert node(reg, gql, {"_id": 1, "a": "x", "b": "y"}, ctx) == {"_id": 1, "a": "x", "s": 1}
+    assert node(reg, gql, {"_id": 1}) == {"_id": 1, "a": "", "b": "", "s": 1, "t": 2}
+    # The host adds asynchronous values after trimming: RBAC narrows the
+    # list it is given in the same way.
+    assert reg.async_fn_refs("Item", ctx) == ["c1"]
+    assert reg.async_fn_refs("Item", {"roles": ["other"]}) == ["c1", "c2"]
+    reg.set_exempt_roles(["r"])
+    assert reg.async_fn_refs("Item", ctx) == ["c1", "c2"]
+    assert node(reg, gql, {}, ctx) == {"a": "", "b": "", "s": 1, "t": 2}
 
 
 # --- synchronous computes while post-processing ---------------------------
