@@ -406,38 +406,65 @@ def test_async_fn_refs_under_a_closed_unconfigured_policy(shop):
     assert shop.async_fn_refs("Item", kelvara_py.system_context()) == ["e_ref", "f_async"]
 
 
-def test_finalisation_protocol_end_to_end(reg):
+@pytest.fixture
+def bookshop(reg):
     reg.register({
         "name": "Book", "timestamps": False,
-        "fields": {"title": "string", "price": "float"},
+        "fields": {"title": "string", "price": "float",
+                   "profile": {"type": "object", "fields": {"lang": "string", "size": "int"}}},
         "relations": {"author": {"model": "User", "type": "one", "localField": "authorId"}},
-        "computes": {"blurb": {"type": "string", "asyncFn": True, "depends": ["price", "author { name }"]}},
+        "computes": {"blurb": {"type": "string", "asyncFn": True,
+                               "depends": ["price", "author { name }", "profile.lang"]}},
     })
     reg.register({"name": "User", "timestamps": False, "fields": {"name": "string", "bio": "string"}})
-    injected = reg.inject_depends("Book { title, blurb }")
-    # Planning also appends the root-field dependencies and records them.
-    ast = injected["ast"]
-    ast["fields"].append("price")
-    info = {"inject": {**injected["injectInfo"]["inject"], "fields": ["price"]}}
-    postprocess = pp(ast, info)
+    return reg
+
+
+def blurb(item):
+    author = (item["author"] or {}).get("name")
+    return f"{item['title']} by {author} at {item['price']} in {item['profile']['lang']}"
+
+
+def test_finalisation_protocol_end_to_end(bookshop):
+    postprocess = bookshop.plan_query("Book { title, blurb }")["postprocess"]
+    assert postprocess["inject"] == {"inject": {"fields": ["price", "profile.lang"], "relations": {"author": "__all__"}}}
     fetched = [
-        {"_id": 1, "title": "A", "price": 10, "authorId": 5, "author": {"_id": 5, "name": "Ann", "bio": "b"}},
+        {"_id": 1, "title": "A", "price": 10, "authorId": 5, "author": {"_id": 5, "name": "Ann", "bio": "b"},
+         "profile": {"lang": "en", "size": 3}},
         {"_id": 2, "title": "B", "authorId": 6, "author": None},
     ]
-    prepared = reg.prepare_query(postprocess, fetched)
+    prepared = bookshop.prepare_query(postprocess, fetched)
     assert prepared == {
         "fnRefs": ["blurb"],
         "items": [
-            {"_id": 1, "title": "A", "price": 10, "author": {"name": "Ann"}},
-            {"_id": 2, "title": "B", "price": 0, "author": None},
+            {"_id": 1, "title": "A", "price": 10, "author": {"name": "Ann"}, "profile": {"lang": "en"}},
+            {"_id": 2, "title": "B", "price": 0, "author": None, "profile": {"lang": ""}},
         ],
     }
-    items = [{**it, "blurb": f"{it['title']} by {(it['author'] or {}).get('name')} at {it['price']}"}
-             for it in prepared["items"]]
-    assert reg.strip_query(postprocess, items) == {"items": [
-        {"_id": 1, "title": "A", "blurb": "A by Ann at 10"},
-        {"_id": 2, "title": "B", "blurb": "B by None at 0"},
+    # Phase two is the host's: it computes the listed values itself.
+    items = [{**it, "blurb": blurb(it)} for it in prepared["items"]]
+    assert bookshop.strip_query(postprocess, items) == {"items": [
+        {"_id": 1, "title": "A", "blurb": "A by Ann at 10 in en"},
+        {"_id": 2, "title": "B", "blurb": "B by None at 0 in "},
     ]}
+
+
+@pytest.mark.parametrize(
+    "gql, record, item, expected",
+    [
+        pytest.param("Book { title, profile.size }", ["price", "profile.lang"],
+                     {"title": "t", "price": 1, "profile": {"lang": "en", "size": 2}},
+                     {"title": "t", "profile": {"size": 2}}, id="selected-sub-path-stays"),
+        pytest.param("Book { title, profile }", ["price"],
+                     {"title": "t", "price": 1, "profile": {"lang": "en", "size": 2}},
+                     {"title": "t", "profile": {"lang": "en", "size": 2}}, id="object-selected-whole-is-not-injected"),
+    ],
+)
+def test_dotted_dependencies_round_trip(bookshop, gql, record, item, expected):
+    postprocess = bookshop.plan_query(gql)["postprocess"]
+    assert postprocess["inject"]["inject"]["fields"] == record
+    items = bookshop.prepare_query(postprocess, [item])["items"]
+    assert bookshop.strip_query(postprocess, items) == {"items": [expected]}
 
 
 @pytest.mark.parametrize(

@@ -90,7 +90,7 @@ def test_dependencies_that_add_no_relation(reg, depends):
 
 
 def test_relation_without_particular_fields(reg):
-    book_world(reg, {"x": {"asyncFn": True, "depends": ["reviews", "author {  }", "author { _id }"]}})
+    book_world(reg, {"x": {"asyncFn": True, "depends": ["\u3000reviews\u00a0", "author {  }", "author { _id }"]}})
     assert reg.inject_depends("Book { reviews { text } }") == {
         "ast": ast([], {"author": rel(), "reviews": rel(["text"])}),
         "injectInfo": {"inject": {"relations": {"author": "__all__"}}},

@@ -7,6 +7,7 @@
 #include "computes/inject.hpp"
 
 #include "pipeline/parse.hpp"
+#include "pipeline/white_space.hpp"
 #include "types/names.hpp"
 
 #include <algorithm>
@@ -17,13 +18,6 @@ namespace kelvara::computes::inject {
 namespace {
 
 constexpr std::string_view kAll = "__all__";
-constexpr std::string_view kWhitespace = " \t\n\r\f\v";
-
-std::string_view trim(std::string_view s) {
-    const auto first = s.find_first_not_of(kWhitespace);
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(kWhitespace) - first + 1);
-}
 
 bool contains(const std::vector<std::string>& names, std::string_view name) {
     return std::find(names.begin(), names.end(), name) != names.end();
@@ -49,7 +43,9 @@ void for_each_async_dep(const schema::Schema& schema, Visit visit) {
     for (const auto& [name, def] : schema.computes) {
         if (!def.async_fn) continue;
         for (const std::string& raw : def.depends) {
-            const std::string_view dep = trim(raw);
+            // The same white space as GQL text, so a dependency reads the
+            // same here as in the projection and the parser.
+            const std::string_view dep = pipeline::text::trim_white_space(raw);
             if (dep.empty() || dep == "_id") continue;
             visit(dep);
         }
