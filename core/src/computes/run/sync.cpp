@@ -29,6 +29,14 @@ bool missing_or_null(const JsonObject& obj, std::string_view key) {
     return it == obj.end() || it->second.is_null();
 }
 
+// Sets `value` under `key` unless the object holds a non-null value there;
+// one search whether the key is present or not.
+void fill_gap(JsonObject& obj, const std::string& key, const Json& value) {
+    auto it = obj.lower_bound(key);
+    if (it == obj.end() || it->first != key) obj.emplace_hint(it, key, value);
+    else if (it->second.is_null()) it->second = value;
+}
+
 bool contains(const std::vector<std::string>& names, std::string_view name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
@@ -198,16 +206,14 @@ NodePlan::NodePlan(std::vector<std::string> fields, std::vector<pipeline::ast::R
 NodePlan::~NodePlan() = default;
 
 void NodePlan::fill_defaults(JsonObject& doc) const {
-    for (const auto* d : plain_defaults_)
-        if (missing_or_null(doc, d->first)) doc.insert_or_assign(d->first, d->second);
+    for (const auto* d : plain_defaults_) fill_gap(doc, d->first, d->second);
     for (const DottedDefault& g : dotted_defaults_) {
-        if (g.head_default && missing_or_null(doc, g.head)) doc.insert_or_assign(g.head, *g.head_default);
+        if (g.head_default) fill_gap(doc, g.head, *g.head_default);
         if (g.rest_defaults.empty()) continue;
         auto it = doc.find(g.head);
         if (it == doc.end() || !it->second.is_object()) continue;
         auto& sub = it->second.get_ref<JsonObject&>();
-        for (const auto& [rest, value] : g.rest_defaults)
-            if (missing_or_null(sub, rest)) sub.insert_or_assign(rest, value);
+        for (const auto& [rest, value] : g.rest_defaults) fill_gap(sub, rest, value);
     }
 }
 
@@ -244,11 +250,15 @@ void NodePlan::trim(Json& document) const {
     for (const DocRule& r : doc_rules_)
         if (!permission::evaluate(registry_.rules, ctx_, *r.read, &document))
             for (const std::string& n : r.names) denied.push_back(&n);
+    // Members and allowed names are both in byte order: one merged walk.
     auto& doc = document.get_ref<JsonObject&>();
-    std::erase_if(doc, [&](const auto& m) {
-        return !allowed_.contains(m.first) ||
-               std::any_of(denied.begin(), denied.end(), [&](const std::string* n) { return *n == m.first; });
-    });
+    auto allowed = allowed_.begin();
+    for (auto it = doc.begin(); it != doc.end();) {
+        while (allowed != allowed_.end() && *allowed < it->first) ++allowed;
+        const bool keep = allowed != allowed_.end() && *allowed == it->first &&
+                          std::none_of(denied.begin(), denied.end(), [&](const std::string* n) { return *n == it->first; });
+        it = keep ? std::next(it) : doc.erase(it);
+    }
     for (const auto& [head, rests] : pruned_) {
         auto it = doc.find(head);
         if (it == doc.end() || !it->second.is_object()) continue;
