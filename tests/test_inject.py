@@ -49,6 +49,8 @@ def test_missing_relation_is_injected_whole(books):
         pytest.param("Book { title, author { name } }", rel(["name"]), {}, id="already-selected"),
         pytest.param("Book { author { bio } }", rel(["bio", "name"]), {"relations": {"author": ["name"]}},
                      id="field-appended-to-selection"),
+        pytest.param("Book { author { name }, author { bio } }", rel(["bio", "name"]),
+                     {"relations": {"author": ["name"]}}, id="later-of-two-selections-is-completed"),
         pytest.param("Book { author($limit: @n) { bio, author { x } } }",
                      rel(["bio", "name"], {"author": rel(["x"])}, {"limit": "@n"}),
                      {"relations": {"author": ["name"]}}, id="arguments-and-nesting-kept"),

@@ -175,17 +175,20 @@ std::vector<RelDep> collect_rel_deps(const schema::Schema& schema) {
 InjectInfo inject_into_ast(std::vector<pipeline::ast::RelSel>& selections, const std::vector<RelDep>& deps) {
     InjectInfo info;
     for (const RelDep& d : deps) {
-        auto sel = std::find_if(selections.begin(), selections.end(),
-                                [&](const pipeline::ast::RelSel& s) { return s.name == d.name; });
-        if (sel == selections.end()) {
+        // Of two selections of one relation the later is the one joined into
+        // the documents (and the one the AST's JSON form keeps), so that is
+        // where missing fields must go.
+        auto rsel = std::find_if(selections.rbegin(), selections.rend(),
+                                 [&](const pipeline::ast::RelSel& s) { return s.name == d.name; });
+        if (rsel == selections.rend()) {
             selections.push_back({d.name, pipeline::ast::RelAst{{}, d.fields, {}}});
             info.relations.emplace_back(d.name, Injected{true, {}});
             continue;
         }
         std::vector<std::string> added;
         for (const std::string& f : d.fields) {
-            if (contains(sel->ast.fields, f)) continue;
-            sel->ast.fields.push_back(f);
+            if (contains(rsel->ast.fields, f)) continue;
+            rsel->ast.fields.push_back(f);
             added.push_back(f);
         }
         if (!added.empty()) info.relations.emplace_back(d.name, Injected{false, std::move(added)});

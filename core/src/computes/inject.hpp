@@ -60,8 +60,9 @@ std::vector<RelDep> collect_rel_deps(const schema::Schema& schema);
 // The entry named `name`, appended without fields when not yet present.
 RelDep& dep_slot(std::vector<RelDep>& deps, std::string_view name);
 
-// Adds the dependencies to the AST's relation selections; returns the
-// relation part of the record.
+// Adds the dependencies to the AST's relation selections (a relation
+// selected twice is completed in its later selection, the one that is
+// joined); returns the relation part of the record.
 InjectInfo inject_into_ast(std::vector<pipeline::ast::RelSel>& selections, const std::vector<RelDep>& deps);
 
 // collect_rel_deps followed by inject_into_ast; an empty record and an
