@@ -22,6 +22,13 @@
 #include <type_traits>
 #include <utility>
 
+// Object-valued parameters (definitions, params, ctx, data, ...) arrive as
+// nb::handle and always accept None, which has a meaning of its own there
+// (JSON null, absent, no context); nanobind would otherwise refuse None for
+// a named argument without a None default.
+template <>
+struct nanobind::detail::has_arg_defaults<nanobind::handle> : std::true_type {};
+
 namespace kelvara::py {
 
 // Any convertible object; None or omitted becomes JSON null.

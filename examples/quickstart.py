@@ -1,0 +1,59 @@
+"""Quickstart: register two related models with role rules, then ask the
+Registry what a reader and a writer may see and write.
+
+Run with: scripts/quickstart
+"""
+
+import json
+
+import kelvara_py
+
+reg = kelvara_py.Registry()
+reg.set_exempt_roles(["admin"])
+
+reg.register(
+    {
+        "name": "User",
+        "collection": "users",
+        "read": ["reader", "writer"],
+        "write": ["writer"],
+        "fields": {
+            "name": "string",
+            "email": {"type": "string", "read": ["writer"]},
+        },
+        "relations": {"posts": {"model": "Post", "type": "many", "foreignField": "authorId"}},
+    }
+)
+reg.register(
+    {
+        "name": "Post",
+        "collection": "posts",
+        "read": ["reader", "creator"],
+        "write": ["writer"],
+        "fields": {
+            "title": "string",
+            "body": "string",
+            "authorId": "string",
+            "reviewNote": {"type": "string", "read": ["writer"], "write": ["editor"]},
+        },
+        "relations": {"author": {"model": "User", "type": "one", "localField": "authorId", "foreignField": "_id"}},
+    }
+)
+
+print("registered:", reg.list())
+
+contexts = {
+    "reader": {"userId": "u-1", "roles": ["reader"]},
+    "writer": {"userId": "u-2", "roles": ["writer"]},
+}
+draft = {"title": "Hello", "body": "...", "reviewNote": "ok", "authorId": "u-2", "views": 3}
+
+for who, ctx in contexts.items():
+    print(f"\n== {who} {json.dumps(ctx)}")
+    for model in ("User", "Post"):
+        print(f"  {model}: read={reg.can_read(model, ctx)} write={reg.can_write(model, ctx)}")
+        print(f"    readable fields:    {reg.readable_fields(model, ctx)}")
+        print(f"    readable relations: {reg.readable_relations(model, ctx)}")
+        print(f"    writable fields:    {reg.writable_fields(model, ctx)}")
+    print(f"  Post owner condition: {reg.merge_owner_condition('Post', ctx, {'title': 'Hello'})}")
+    print(f"  a Post draft, trimmed to what may be written: {reg.filter_writable_data('Post', ctx, draft)}")
