@@ -19,6 +19,12 @@ using Params = std::map<std::string, std::string, std::less<>>;
 
 struct RelSel;
 
+// The argument text of `key`, or null when the argument is absent.
+inline const std::string* find_param(const Params& params, std::string_view key) {
+    auto it = params.find(key);
+    return it == params.end() ? nullptr : &it->second;
+}
+
 // One nested selection; its name is held by the parent's RelSel.
 struct RelAst {
     Params params;
@@ -28,6 +34,8 @@ struct RelAst {
     Json to_value() const;
     // Throws "RelAst 必须是对象" for a non-object.
     static RelAst from_value(const Json& value);
+
+    const std::string* param(std::string_view key) const { return find_param(params, key); }
 };
 
 struct RelSel {
@@ -45,10 +53,7 @@ struct Ast {
     // Throws "Ast 必须是对象" for a non-object.
     static Ast from_value(const Json& value);
 
-    const std::string* param(std::string_view key) const {
-        auto it = params.find(key);
-        return it == params.end() ? nullptr : &it->second;
-    }
+    const std::string* param(std::string_view key) const { return find_param(params, key); }
 };
 
 }  // namespace kelvara::pipeline::ast

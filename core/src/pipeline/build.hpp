@@ -29,4 +29,11 @@ void flatten_object_fields_impl(std::vector<std::string>& fields, std::vector<as
 // Replaces the first stage holding `op` by {op: value}, or appends it.
 void override_or_append(JsonArray& pipeline, std::string_view op, Json value);
 
+// Appends one lookup per root relation selection (each to-one lookup
+// followed by its "$unwind"). Throws for an undeclared relation and for
+// every lookup error.
+void root_lookup_stages(const std::vector<ast::RelSel>& relations, const schema::Schema& schema,
+                        const Json& params, JsonArray& pipeline, const schema::Registry& registry,
+                        const permission::Context* ctx);
+
 }  // namespace kelvara::pipeline::build

@@ -1,14 +1,69 @@
 // Parameter references, ordering stages and the text2query limit rules.
+//
+// A NaN limit has no truncation; the profile treats it as no usable limit
+// and applies its cap (1000), rather than letting it reach a backend.
 #include "pipeline/util.hpp"
 
-#include "error/core_error.hpp"
+#include <cmath>
+#include <cstdint>
+#include <limits>
 
 namespace kelvara::pipeline::util {
 
-const Json* param(const Json&, const std::string*) { internal_error("not built yet"); }
-const Json* set_param(const Json&, const std::string*) { internal_error("not built yet"); }
-void append_order(JsonArray&, const Json*, const Json*, const Json*) { internal_error("not built yet"); }
-std::optional<Json> force_t2q_limit(const schema::Registry&, const Json*) { internal_error("not built yet"); }
-std::optional<Json> clamp_t2q_limit(const schema::Registry&, const Json*) { internal_error("not built yet"); }
+namespace {
+
+// trunc(min(limit, cap)) as an integer, for a numeric limit.
+Json capped_integer(const Json& limit) {
+    if (limit.is_number_unsigned()) return Json(std::min<std::uint64_t>(limit.get<std::uint64_t>(), kT2qMaxLimit));
+    if (limit.is_number_integer()) {
+        const std::int64_t v = limit.get<std::int64_t>();
+        return json::integer(std::min<std::int64_t>(v, static_cast<std::int64_t>(kT2qMaxLimit)));
+    }
+    const double d = limit.get<double>();
+    if (std::isnan(d)) return Json(kT2qMaxLimit);
+    const double t = std::trunc(std::min(d, static_cast<double>(kT2qMaxLimit)));
+    // Saturate instead of overflowing for huge negative values.
+    if (t <= static_cast<double>(std::numeric_limits<std::int64_t>::min()))
+        return Json(std::numeric_limits<std::int64_t>::min());
+    return json::integer(static_cast<long long>(t));
+}
+
+}  // namespace
+
+const Json* param(const Json& params, const std::string* value) {
+    if (!value || value->empty() || !params.is_object()) return nullptr;
+    const bool ascii = static_cast<unsigned char>((*value)[0]) < 0x80;
+    const std::string_view key = ascii ? std::string_view(*value).substr(1) : std::string_view();
+    return json::member(params, key);
+}
+
+const Json* set_param(const Json& params, const std::string* value) {
+    const Json* v = param(params, value);
+    return v && !v->is_null() ? v : nullptr;
+}
+
+Json stage(std::string_view op, Json value) {
+    Json out = Json::object();
+    out.get_ref<JsonObject&>().emplace(op, std::move(value));
+    return out;
+}
+
+void append_order(JsonArray& pipeline, const Json* sort, const Json* skip, const Json* limit) {
+    if (sort && !sort->is_null()) pipeline.push_back(stage("$sort", *sort));
+    if (skip && !skip->is_null()) pipeline.push_back(stage("$skip", *skip));
+    if (limit && !limit->is_null()) pipeline.push_back(stage("$limit", *limit));
+}
+
+std::optional<Json> force_t2q_limit(const schema::Registry& registry, const Json* limit) {
+    if (!registry.text2query()) return limit ? std::optional<Json>(*limit) : std::nullopt;
+    if (limit && limit->is_number()) return capped_integer(*limit);
+    return Json(kT2qMaxLimit);
+}
+
+std::optional<Json> clamp_t2q_limit(const schema::Registry& registry, const Json* limit) {
+    if (!limit) return std::nullopt;
+    if (registry.text2query() && limit->is_number()) return capped_integer(*limit);
+    return *limit;
+}
 
 }  // namespace kelvara::pipeline::util
