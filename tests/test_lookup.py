@@ -228,3 +228,138 @@ def test_several_aggregates_in_declaration_order_and_one_add_fields(shop):
     assert [s["$lookup"]["as"] for s in out[:-1]] == ["_itemCount", "_maxAmount", "_total"]
     assert list(out[-1]["$addFields"]) == ["itemCount", "maxAmount", "total"]
     assert len(out) == 4
+
+
+# Row restrictions of joined models: owner condition and RBAC row condition.
+
+@pytest.fixture
+def newsroom(reg):
+    reg.register({
+        "name": "Writer",
+        "collection": "writers",
+        "fields": {"name": "string"},
+        "relations": {"articles": {"model": "Article", "foreignField": "writerId"}},
+        "computes": {"articleCount": {"agg": {"$count": "articles"}}},
+    })
+    reg.register({
+        "name": "Article",
+        "collection": "articles",
+        "read": ["creator", "editor"],
+        "fields": {"title": "string", "status": "string", "writerId": "string"},
+        "relations": {"writer": {"model": "Writer", "type": "one", "localField": "writerId", "foreignField": "_id"}},
+    })
+    reg.set_rbac({"grants": [
+        {"role": "member", "model": "Article", "actions": ["read"], "condition": {"status": "published"}},
+    ]})
+    return reg
+
+
+MEMBER = {"userId": "u1", "roles": ["member"]}
+JOIN = {"$expr": {"$eq": ["$writerId", "$$rel__id"]}}
+OWNER = {"createdBy": "u1"}
+PUBLISHED = {"status": "published"}
+
+
+@pytest.mark.parametrize(
+    "ctx, params, match",
+    [
+        (MEMBER, {"c": {"title": "x"}}, {"$and": [JOIN, {"title": "x"}, OWNER, PUBLISHED]}),
+        (MEMBER, {}, {"$and": [JOIN, OWNER, PUBLISHED]}),
+        # The creator rule applies, the RBAC grant does not.
+        ({"userId": "u1", "roles": ["guest"]}, {}, {"$and": [JOIN, OWNER]}),
+        # Without a user id no owner condition can be formed.
+        ({"roles": ["member"]}, {}, {"$and": [JOIN, PUBLISHED]}),
+        ({"userId": "u1", "roles": ["editor"]}, {}, JOIN),
+        ({"internal": True}, {}, JOIN),
+        (None, {}, JOIN),
+    ],
+)
+def test_row_restrictions_join_the_first_match(newsroom, ctx, params, match):
+    sub = lookup_of(newsroom, "Writer { articles($condition: @c) { title } }", params, ctx)["pipeline"]
+    assert sub[0] == {"$match": match}
+
+
+def test_row_restrictions_reach_every_level(newsroom):
+    out = pipeline_of(newsroom, "Writer { articles { writer { articles() } } }", None, MEMBER)
+    inner = out[0]["$lookup"]["pipeline"][1]["$lookup"]["pipeline"][1]["$lookup"]
+    assert inner["pipeline"] == [{"$match": {"$and": [JOIN, OWNER, PUBLISHED]}}]
+    # Writers are not restricted.
+    assert out[0]["$lookup"]["pipeline"][1]["$lookup"]["pipeline"][0] == {
+        "$match": {"$expr": {"$eq": ["$_id", "$$rel_writerId"]}}
+    }
+
+
+def test_row_restrictions_apply_to_aggregate_lookups(newsroom):
+    out = pipeline_of(newsroom, "Writer { articleCount }", None, MEMBER)
+    assert out[0]["$lookup"]["pipeline"] == [
+        {"$match": {"$and": [{"$expr": {"$eq": ["$writerId", "$$aggv"]}}, OWNER, PUBLISHED]}}
+    ]
+
+
+# Read permissions of aggregate computed fields.
+
+@pytest.fixture
+def guarded_shop(reg):
+    reg.register({
+        "name": "Order",
+        "collection": "orders",
+        "fields": {"note": "string"},
+        "relations": {
+            "items": {"model": "Item", "foreignField": "orderId"},
+            "secretItems": {"model": "Item", "foreignField": "orderId", "read": ["admin"]},
+            "vault": {"model": "Vault", "foreignField": "orderId"},
+        },
+        "computes": {
+            "total": {"agg": {"$sum": "items.amount"}},
+            "count": {"agg": {"$count": "items"}},
+            "hidden": {"agg": {"$count": "items"}, "read": ["admin"]},
+            "costTotal": {"agg": {"$sum": "items.cost"}},
+            "secretCount": {"agg": {"$count": "secretItems"}},
+            "vaultCount": {"agg": {"$count": "vault"}},
+        },
+    })
+    reg.register({
+        "name": "Item",
+        "collection": "items",
+        "fields": {"amount": "number", "cost": {"type": "number", "read": ["admin"]}, "orderId": "string"},
+    })
+    reg.register({"name": "Vault", "collection": "vaults", "read": ["admin"], "fields": {"orderId": "string"}})
+    return reg
+
+
+CLERK = {"userId": "u", "roles": ["clerk"]}
+
+
+@pytest.mark.parametrize("compute", ["costTotal", "secretCount", "vaultCount"])
+def test_aggregate_over_unreadable_data_is_refused(guarded_shop, compute):
+    gql = f"Order {{ {compute} }}"
+    assert len(pipeline_of(guarded_shop, gql)) == 2
+    assert len(pipeline_of(guarded_shop, gql, None, {"roles": ["admin"]})) == 2
+    with pytest.raises(RuntimeError) as e:
+        pipeline_of(guarded_shop, gql, None, CLERK)
+    assert str(e.value) == "ERR_PERMISSION:无访问权限"
+
+
+def test_unreadable_aggregate_compute_is_skipped(guarded_shop):
+    out = pipeline_of(guarded_shop, "Order { hidden, count }", None, CLERK)
+    assert [s["$lookup"]["as"] for s in out[:-1]] == ["_count"]
+    assert list(out[-1]["$addFields"]) == ["count"]
+    assert pipeline_of(guarded_shop, "Order { hidden }", None, CLERK) == []
+
+
+def test_aggregate_needs_rbac_read_on_the_related_model(guarded_shop):
+    guarded_shop.set_rbac({"mode": "enforce", "roles": {"clerk": {}},
+                           "grants": [{"role": "clerk", "model": "Order", "actions": ["read"]}]})
+    with pytest.raises(RuntimeError) as e:
+        pipeline_of(guarded_shop, "Order { total }", None, CLERK)
+    assert str(e.value) == "ERR_PERMISSION:RBAC:角色对 [Item] 无 [read] 权限"
+
+
+def test_rbac_read_fields_narrow_the_aggregate_computes(guarded_shop):
+    guarded_shop.set_rbac({"grants": [
+        {"role": "clerk", "model": "Order", "actions": ["read"], "readFields": ["note", "total"]},
+        {"role": "clerk", "model": "Item", "actions": ["read"]},
+    ]})
+    out = pipeline_of(guarded_shop, "Order { total, count }", None, CLERK)
+    assert [s["$lookup"]["as"] for s in out[:-1]] == ["_total"]
+    assert list(out[-1]["$addFields"]) == ["total"]

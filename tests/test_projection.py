@@ -98,3 +98,61 @@ def test_relation_member_is_projected_once(reg):
     person(reg)
     got = projection(reg, "Person { email, boss { name }, boss { email } }")
     assert as_text(got) == '{"_id": 1, "boss": 1, "email": 1}'
+
+
+# Read permissions.
+
+GUARDED = {
+    **PERSON,
+    "fields": {
+        "email": {"type": "string", "read": ["admin"]},
+        "name": "string",
+        "address": {"type": "object", "fields": {"city": "string"}, "read": ["admin"]},
+    },
+    "computes": {"hello": {"fn": True, "depends": ["email"]}, "friendCount": {"agg": {"$count": "friends"}}},
+}
+MEMBER = {"userId": "u", "roles": ["member"]}
+
+
+@pytest.mark.parametrize(
+    "ctx, expected",
+    [
+        (None, {"_id": 1, "address.city": 1, "email": 1, "friendCount": 1, "friends": 1, "name": 1}),
+        ({"roles": ["admin"]}, {"_id": 1, "address.city": 1, "email": 1, "friendCount": 1, "friends": 1, "name": 1}),
+        # email is unreadable (also as the dependency of hello); a sub-path of
+        # the unreadable address is as secret as address itself. Relation
+        # and compute names are not field names and stay.
+        (MEMBER, {"_id": 1, "friendCount": 1, "friends": 1, "name": 1}),
+    ],
+)
+def test_unreadable_fields_are_dropped(reg, ctx, expected):
+    reg.register(GUARDED)
+    assert projection(reg, "Person { email, name, address.city, friendCount, friends() }", ctx) == expected
+
+
+def test_id_is_never_dropped(reg):
+    reg.register(GUARDED)
+    assert projection(reg, "Person { email }", MEMBER) == {"_id": 1}
+
+
+def test_rbac_read_fields_narrow_the_projection(reg):
+    person(reg)
+    reg.set_rbac({"grants": [{"role": "member", "model": "Person", "actions": ["read"], "readFields": ["name"]}]})
+    got = projection(reg, "Person { email, name, address.city, boss { name } }", MEMBER)
+    assert got == {"_id": 1, "boss": 1, "name": 1}
+    # Other contexts are unaffected.
+    got = projection(reg, "Person { email, name }", {"roles": ["other"]})
+    assert got == {"_id": 1, "email": 1, "name": 1}
+
+
+def test_sub_paths_of_unreadable_fields_leave_lookup_projections(reg):
+    reg.register(GUARDED)
+    gql = "Person { friends { name, address.city, email } }"
+
+    def lookup_projection(ctx):
+        sub = reg.build_pipeline(gql, None, ctx)["pipeline"][0]["$lookup"]["pipeline"]
+        return sub[-1]["$project"]
+
+    assert lookup_projection(None) == {"_id": 1, "address.city": 1, "email": 1, "name": 1}
+    # Whole fields are left to post-processing; the sub-path is not fetched.
+    assert lookup_projection(MEMBER) == {"_id": 1, "email": 1, "name": 1}
