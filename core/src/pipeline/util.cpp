@@ -30,11 +30,14 @@ Json capped_integer(const Json& limit) {
 
 }  // namespace
 
+std::string_view param_key(std::string_view value) {
+    if (value.empty() || static_cast<unsigned char>(value[0]) >= 0x80) return {};
+    return value.substr(1);
+}
+
 const Json* param(const Json& params, const std::string* value) {
     if (!value || value->empty() || !params.is_object()) return nullptr;
-    const bool ascii = static_cast<unsigned char>((*value)[0]) < 0x80;
-    const std::string_view key = ascii ? std::string_view(*value).substr(1) : std::string_view();
-    return json::member(params, key);
+    return json::member(params, param_key(*value));
 }
 
 const Json* set_param(const Json& params, const std::string* value) {

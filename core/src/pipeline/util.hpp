@@ -19,6 +19,10 @@ inline constexpr std::uint64_t kT2qMaxLimit = 1000;
 // object, or the member is missing. A member holding JSON null is returned.
 const Json* param(const Json& params, const std::string* value);
 
+// The params key an argument's reference names: the text without its first
+// character, or "" when that character is not ASCII.
+std::string_view param_key(std::string_view value);
+
 // The resolved argument when it is set (present and not JSON null), else null.
 const Json* set_param(const Json& params, const std::string* value);
 
