@@ -59,8 +59,7 @@ def test_worked_example_in_text2query(t2q_blog, params, last):
         (1000, 1000, 1000),
         (12.7, 12.7, 12),
         (2.9, 2.9, 2),
-        (-3, -3, -3),
-        (-2.5, -2.5, -2),
+        (-0.5, -0.5, 0),
         (0, 0, 0),
         ("10", "10", 1000),
         (True, True, 1000),
@@ -82,6 +81,18 @@ def test_root_limit_rules(blog, t2q_blog, limit, standard, text2query):
     assert got == [{"$limit": text2query}]
     # The forced limit is an integer, never 12.0.
     assert type(got[0]["$limit"]) is int
+
+
+@pytest.mark.parametrize("limit", [-3, -2.5, -(2**63)])
+def test_negative_root_limit_is_refused_in_text2query(blog, t2q_blog, limit):
+    # SQLite reads a negative LIMIT as no limit at all, which would lift the
+    # profile's cap; the standard profile passes the value on unchanged.
+    assert pipeline_of(blog, "Post($limit: @n)", {"n": limit}) == [{"$limit": limit}]
+    with pytest.raises(RuntimeError) as e:
+        pipeline_of(t2q_blog, "Post($limit: @n)", {"n": limit})
+    assert str(e.value) == (
+        f"ERR_TEXT2QUERY:text2query 档 $limit 不能为负数（实际 {limit}）：负数在部分后端等于不设上限，拒绝放行"
+    )
 
 
 def test_t2q_limit_without_argument(t2q_blog):
