@@ -164,6 +164,11 @@ def test_lookup_projection_adds_function_compute_dependencies(reg):
     assert as_text(sub[-1]) == '{"$project": {"_id": 1, "later": 1, "x": 1, "xy": 1, "y": 1, "zz": 1}}'
 
 
+def test_lookup_projection_never_names_a_field_and_its_sub_path(blog):
+    sub = lookup_of(blog, "User { posts { meta.lang, meta, title } }")["pipeline"]
+    assert sub[-1] == {"$project": {"_id": 1, "meta": 1, "title": 1}}
+
+
 # Aggregate computed fields.
 
 @pytest.fixture

@@ -76,6 +76,9 @@ def test_only_computed_fields_selected_means_no_projection(reg):
         (["address"], "email, address.city", {"_id": 1, "address.city": 1, "email": 1}),
         (["address.city"], "address.city", {"_id": 1, "address.city": 1}),
         (["address"], "email", {"_id": 1, "address": 1, "email": 1}),
+        # ... and a dependency below a member taken whole is left out.
+        (["address.city"], "address", {"_id": 1, "address": 1}),
+        (["address", "address.city"], "email", {"_id": 1, "address": 1, "email": 1}),
     ],
 )
 def test_function_compute_dependencies(reg, depends, fields, expected):

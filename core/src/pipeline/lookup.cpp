@@ -103,6 +103,7 @@ Json level_projection(const ast::RelAst& selection, const Schema& target, const 
             dotted = dotted || d.find('.') != std::string::npos;
         }
     }
+    if (dotted) projection::drop_covered_paths(p);
     // A sub-path of a field the caller may not read is as secret as the field.
     if (dotted && ctx) {
         const OptNameSet readable = projection::readable_fields(registry, target, ctx);
