@@ -1,0 +1,104 @@
+"""Paged lists with their count: page normalisation, the count filter and hasMore."""
+
+import pytest
+
+import kelvara_py
+
+
+@pytest.fixture
+def reg():
+    r = kelvara_py.Registry()
+    r.register(
+        {
+            "name": "Post",
+            "collection": "posts",
+            "read": ["creator", "editor"],
+            "fields": {"title": "string"},
+            "relations": {"comments": {"model": "Comment", "foreignField": "postId"}},
+        }
+    )
+    r.register({"name": "Comment", "collection": "comments", "fields": {"body": "string"}})
+    return r
+
+
+def stages(plan, op):
+    return [s[op] for c in plan["commands"] for s in c.get("pipeline", []) if op in s]
+
+
+def test_page_parameters_add_skip_and_limit(reg):
+    plan = reg.plan_query_with_count("Post { title }", {"page": 2, "pageSize": 20})
+    assert (plan["page"], plan["pageSize"], plan["hasMore"]) == (2, 20, False)
+    assert plan["postprocess"]["ast"]["params"] == {"limit": "@__core_page_limit__", "skip": "@__core_page_skip__"}
+    assert stages(plan, "$skip") == [40] and stages(plan, "$limit") == [20]
+    assert plan["countCommand"] == {
+        "collection": "posts",
+        "filter": {},
+        "kind": "countDocuments",
+        "namespace": None,
+        "source": "default",
+    }
+
+
+@pytest.mark.parametrize(
+    "gql, params, page, size, skip, limit",
+    [
+        ("Post { title }", {"page": 2}, 2, 50, 100, 50),
+        ("Post { title }", {"pageSize": 10000}, 0, 5000, 0, 5000),
+        ("Post($skip: @k, $limit: @n) { title }", {"k": 25, "n": 10}, 2, 10, 20, 10),
+        ("Post($skip: @k, $limit: @n) { title }", {"k": 0, "n": 9000}, 0, 5000, 0, 5000),
+        ("Post($skip: @k) { title }", {"k": 30}, 0, 50, 0, None),
+        ("Post($limit: @n) { title }", {"n": 7, "page": 1}, 1, 7, 7, 7),
+    ],
+)
+def test_paging_is_normalised(reg, gql, params, page, size, skip, limit):
+    plan = reg.plan_query_with_count(gql, params)
+    assert (plan["page"], plan["pageSize"]) == (page, size)
+    assert stages(plan, "$skip") == ([skip] if skip is not None else [])
+    assert stages(plan, "$limit") == ([limit] if limit is not None else [])
+
+
+@pytest.mark.parametrize(
+    "condition, ctx, expected",
+    [
+        (None, None, {}),
+        ("", None, {}),
+        (0, None, {}),
+        ({"title": "x"}, None, {"title": "x"}),
+        ({"title": "x"}, {"userId": "u1"}, {"$and": [{"title": "x"}, {"createdBy": "u1"}]}),
+        (None, {"userId": "u1"}, {"$and": [{}, {"createdBy": "u1"}]}),
+        ({"title": "x"}, {"roles": ["editor"]}, {"title": "x"}),
+    ],
+)
+def test_count_filter_carries_owner_restriction(reg, condition, ctx, expected):
+    params = {"page": 0} if condition is None else {"c": condition, "page": 0}
+    gql = "Post { title }" if condition is None else "Post($condition: @c) { title }"
+    plan = reg.plan_query_with_count(gql, params, ctx)
+    assert plan["countCommand"]["filter"] == expected
+
+
+def test_count_filter_carries_rbac_restriction(reg):
+    reg.set_rbac({"grants": [{"role": "r", "model": "Post", "actions": ["read"], "ownerOnly": True}]})
+    plan = reg.plan_query_with_count("Post($condition: @c) { title }", {"c": {"title": "x"}}, {"roles": ["r", "editor"], "userId": "u7"})
+    assert plan["countCommand"]["filter"] == {"$and": [{"title": "x"}, {"createdBy": "u7"}]}
+
+
+def test_relation_predicate_is_refused_before_context_checks(reg):
+    reg.set_require_context(True)
+    with pytest.raises(RuntimeError) as err:
+        reg.plan_query_with_count("Post($condition: @c) { title }", {"c": {"comments": {"$size": 1}}})
+    assert str(err.value).startswith("query_with_count 暂不支持关系聚合谓词条件（§9.6）")
+
+
+@pytest.mark.parametrize(
+    "page, size, total, expected",
+    [(0, 20, 20, False), (0, 20, 21, True), (0, 20, None, False), (0, 10, 25, True), (0, 10, 10, False), (2, 10, 31, True)],
+)
+def test_has_more(reg, page, size, total, expected):
+    plan = reg.plan_query_with_count("Post { title }", {"page": page, "pageSize": size}, None, total)
+    assert plan["hasMore"] is expected
+
+
+def test_route_override_reaches_the_count_command(reg):
+    plan = reg.plan_query_with_count("Post { title }", {"page": 0}, None, None, {"source": "s2", "namespace": "t"})
+    assert (plan["countCommand"]["source"], plan["countCommand"]["namespace"]) == ("s2", "t")
+    assert all(c["source"] == "s2" for c in plan["commands"])
