@@ -38,8 +38,35 @@ bool grant_taken(const Grant& g, const Context& ctx, std::string_view model, Act
     return has_action(g.actions, action) && grant_matches(g, ctx, model);
 }
 
-// The decision for a context acting on a model, or absent when no policy is
-// installed or RBAC does not decide.
+// Whether RBAC may govern this context at all, whatever the model: not
+// without a context, not for the internal context or exempt roles, and in
+// enforce mode only for contexts holding a managed role.
+bool context_governed(const RbacPolicy& policy, const std::vector<std::string>& exempt_roles, const Context* ctx) {
+    if (!ctx || ctx->internal || permission::has_any(*ctx, exempt_roles)) return false;
+    if (policy.mode == Mode::Overlay) return true;
+    const auto roles = ctx->effective();
+    return std::any_of(roles.begin(), roles.end(), [&](const std::string& r) { return policy.roles.contains(r); });
+}
+
+// The actions part of decide() alone, without building field sets: the hot
+// path of every permission check. Absent when no policy is installed or RBAC
+// does not decide.
+std::optional<ActionSet> decided_actions(const Registry& registry, const Context* ctx, std::string_view model) {
+    if (!registry.rbac) return std::nullopt;
+    const RbacPolicy& policy = *registry.rbac;
+    if (!context_governed(policy, registry.rules.exempt_roles, ctx)) return std::nullopt;
+    ActionSet actions = 0;
+    bool matched = false;
+    for (const Grant& g : policy.grants) {
+        if (!grant_matches(g, *ctx, model)) continue;
+        matched = true;
+        actions |= g.actions;
+    }
+    if (policy.mode == Mode::Overlay && !matched) return std::nullopt;
+    return actions;
+}
+
+// The full decision, or absent when no policy is installed or RBAC does not decide.
 std::optional<ModelDecision> decision_for(const Registry& registry, const Context* ctx, std::string_view model) {
     if (!registry.rbac) return std::nullopt;
     return decide(*registry.rbac, registry.rules.exempt_roles, ctx, model);
@@ -107,13 +134,7 @@ OptNameSet overlay(const Registry& registry, std::string_view model, const Conte
 
 std::optional<ModelDecision> decide(const RbacPolicy& policy, const std::vector<std::string>& exempt_roles,
                                     const Context* ctx, std::string_view model) {
-    if (!ctx || ctx->internal || permission::has_any(*ctx, exempt_roles)) return std::nullopt;
-    if (policy.mode == Mode::Enforce) {
-        const auto roles = ctx->effective();
-        const bool managed =
-            std::any_of(roles.begin(), roles.end(), [&](const std::string& r) { return policy.roles.contains(r); });
-        if (!managed) return std::nullopt;
-    }
+    if (!context_governed(policy, exempt_roles, ctx)) return std::nullopt;
 
     ModelDecision d;
     bool matched = false;
@@ -156,8 +177,8 @@ std::optional<Action> row_action_from_str(std::string_view text) {
 }
 
 bool allows(const Registry& registry, const Schema& schema, const Context* ctx, Action action) {
-    auto d = decision_for(registry, ctx, schema.name);
-    return !d || has_action(d->actions, action);
+    auto actions = decided_actions(registry, ctx, schema.name);
+    return !actions || has_action(*actions, action);
 }
 
 bool can(const Registry& registry, std::string_view model, const Context* ctx, std::string_view action) {
@@ -175,9 +196,9 @@ void ensure_write(const Registry& registry, const Schema& schema, const Context*
 
 void ensure_write_on_doc(const Registry& registry, const Schema& schema, const Context* ctx, Action action,
                          const Json& doc) {
-    auto d = decision_for(registry, ctx, schema.name);
-    if (!d) return;
-    if (!has_action(d->actions, action)) deny(schema.name, action);
+    auto actions = decided_actions(registry, ctx, schema.name);
+    if (!actions) return;
+    if (!has_action(*actions, action)) deny(schema.name, action);
     for (const Grant& g : registry.rbac->grants)
         if (grant_taken(g, *ctx, schema.name, action) && grant_admits(g, *ctx, doc)) return;
     throw CoreError("ERR_PERMISSION:RBAC:角色对 [" + schema.name + "] 的 [" + std::string(action_name(action)) +
@@ -195,7 +216,7 @@ std::optional<Json> grant_row_restriction(const Grant& grant, const Context* ctx
 }
 
 std::optional<Json> row_condition(const Registry& registry, const Schema& schema, const Context* ctx, Action action) {
-    if (!decision_for(registry, ctx, schema.name)) return std::nullopt;
+    if (!decided_actions(registry, ctx, schema.name)) return std::nullopt;
     JsonArray restrictions;
     for (const Grant& g : registry.rbac->grants) {
         if (!grant_taken(g, *ctx, schema.name, action)) continue;
@@ -224,7 +245,7 @@ std::optional<Json> merge_row_condition(const Registry& registry, const Schema& 
 std::vector<std::string> probe_condition_fields(const Registry& registry, const Schema& schema, const Context* ctx,
                                                 Action action) {
     std::vector<std::string> fields;
-    if (!decision_for(registry, ctx, schema.name)) return fields;
+    if (!decided_actions(registry, ctx, schema.name)) return fields;
     NameSet seen;
     for (const Grant& g : registry.rbac->grants) {
         if (!g.condition || !grant_taken(g, *ctx, schema.name, action)) continue;
