@@ -47,7 +47,8 @@ def test_page_parameters_add_skip_and_limit(reg):
         ("Post($skip: @k, $limit: @n) { title }", {"k": 25, "n": 10}, 2, 10, 20, 10),
         ("Post($skip: @k, $limit: @n) { title }", {"k": 0, "n": 9000}, 0, 5000, 0, 5000),
         ("Post($skip: @k) { title }", {"k": 30}, 0, 50, 0, None),
-        ("Post($limit: @n) { title }", {"n": 7, "page": 1}, 1, 7, 7, 7),
+        # Page parameters win over the query's own limit: pageSize defaults to 50.
+        ("Post($limit: @n) { title }", {"n": 7, "page": 1}, 1, 50, 50, 50),
     ],
 )
 def test_paging_is_normalised(reg, gql, params, page, size, skip, limit):

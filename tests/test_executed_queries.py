@@ -181,3 +181,43 @@ def test_owner_rule_reaches_into_lookups_and_the_count(world):
 def test_plan_query_one_fetches_one_row(world):
     plan = world.registry.plan_query_one("Post($sort: @s) { title }", {"s": {"createdAt": -1}})
     assert world.run_plan(plan) == [{"_id": "p5", "title": "Epsilon"}]
+
+
+def test_paged_list_with_count_and_finalisation():
+    """The whole read protocol: plan with count, run, finalise, strip."""
+    reg = kelvara_py.Registry()
+    reg.register(
+        {
+            "name": "Member",
+            "collection": "users",
+            "timestamps": False,
+            "fields": {"name": "string", "age": "int", "nickname": {"type": "string", "default": "-"}},
+            "computes": {
+                "display": {"fn": True, "type": "string", "depends": ["name"]},
+                "badge": {"asyncFn": True, "fnRef": "badgeOf", "depends": ["age"]},
+            },
+        }
+    )
+    reg.set_fn("display", lambda doc: doc["name"].upper())
+    world = DocEngine(reg)
+    world.insert("users", USERS)
+    gql = "Member($condition: @c, $sort: @s) { name, nickname, display, badge }"
+    params = {"c": {"age": {"$gte": 20}}, "s": {"age": -1}, "page": 1, "pageSize": 2}
+
+    plan = reg.plan_query_with_count(gql, params)
+    total = world.run_command(plan["countCommand"])
+    assert total == 3
+    assert reg.plan_query_with_count(gql, params, None, total)["hasMore"] is False
+    assert reg.plan_query_with_count(gql, {**params, "page": 0}, None, total)["hasMore"] is True
+
+    rows = world.run_plan(plan)
+    assert rows == [{"_id": "u2", "age": 25, "name": "Bob"}]  # page 1 of [Cid 47, Ann 31 | Bob 25]
+
+    prepared = reg.prepare_query(plan["postprocess"], rows)
+    assert prepared["fnRefs"] == ["badgeOf"]
+    items = prepared["items"]
+    assert items == [{"_id": "u2", "age": 25, "display": "BOB", "name": "Bob", "nickname": "-"}]
+    for item in items:  # the host computes the asynchronous field from the injected age
+        item["badge"] = "senior" if item["age"] > 30 else "junior"
+    final = reg.strip_query(plan["postprocess"], items)["items"]
+    assert final == [{"_id": "u2", "badge": "junior", "display": "BOB", "name": "Bob", "nickname": "-"}]

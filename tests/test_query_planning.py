@@ -146,7 +146,8 @@ def test_owner_condition_is_merged_or_injected(reg, ctx, condition, expected_fil
     if condition is None:
         plan = reg.plan_query("Post { title }", None, ctx)
         assert plan["postprocess"]["ast"]["params"] == {"condition": "@__core_owner__"}
-        assert plan["commands"][0]["pipeline"][0] == {"$match": expected_filter}
+        assert plan["mode"] == "find"
+        assert plan["commands"][0]["filter"] == expected_filter
     else:
         plan = reg.plan_query("Post($condition: @c) { title }", {"c": condition}, ctx)
         assert plan["mode"] == "find"
@@ -161,7 +162,9 @@ def test_rbac_row_condition_joins_the_owner_condition(reg):
 
 def test_unreadable_fields_leave_the_projection(reg):
     plan = reg.plan_query("Post { title, secret }", None, {"userId": "u1"})
-    assert plan["commands"][0]["pipeline"][-1] == {"$project": {"_id": 1, "title": 1}}
+    assert plan["commands"][0]["projection"] == {"_id": 1, "title": 1}
+    plan = reg.plan_query("Post { title, secret }", None, {"roles": ["editor"]})
+    assert plan["commands"][0]["pipeline"] == [{"$project": {"_id": 1, "secret": 1, "title": 1}}]
 
 
 @pytest.mark.parametrize(
@@ -255,7 +258,8 @@ def test_plan_query_one_leaves_pass_through_alone(reg):
         ("User", {"page": "1.9"}, {"page": 1, "pageSize": 50}),
         ("User", {"page": None, "pageSize": "20"}, {"page": 0, "pageSize": 20}),
         ("User", {"pageSize": 0}, {"page": 0, "pageSize": 0}),
-        ("User", {"pageSize": 2.5}, {"page": 0, "pageSize": 2.5}),
+        ("User", {"pageSize": 2.5}, {"page": 0, "pageSize": 2}),
+        ("User", {"pageSize": "2.5"}, {"page": 0, "pageSize": 2.5}),
         ("User($skip: @k, $limit: @n)", {"k": 40, "n": 20}, {"page": 2, "pageSize": 20}),
         ("User($skip: @k, $limit: @n)", {"k": 10, "n": 0}, {"page": 0, "pageSize": 0}),
         ("User($skip: @k)", {"k": 10}, {"page": 0, "pageSize": 50}),
