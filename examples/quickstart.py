@@ -1,5 +1,5 @@
-"""Quickstart: register two related models with role rules, then ask the
-Registry what a reader and a writer may see and write.
+"""Quickstart: register two related models with role rules, ask the Registry
+what a reader and a writer may see and write, then plan a query for each.
 
 Run with: scripts/quickstart
 """
@@ -57,3 +57,14 @@ for who, ctx in contexts.items():
         print(f"    writable fields:    {reg.writable_fields(model, ctx)}")
     print(f"  Post owner condition: {reg.merge_owner_condition('Post', ctx, {'title': 'Hello'})}")
     print(f"  a Post draft, trimmed to what may be written: {reg.filter_writable_data('Post', ctx, draft)}")
+
+# Plans: the writer reads posts only through the "creator" grant, so the owner
+# condition joins every plan made for them; the reader's role reads them all.
+# Unreadable fields (reviewNote for the reader) leave the projection.
+gql = "Post($condition: @c, $sort: @s, $limit: @n) { title, reviewNote, author { name } }"
+params = {"c": {"title": {"$ne": ""}}, "s": {"title": 1}, "n": 10}
+for who, ctx in contexts.items():
+    plan = reg.plan_query(gql, params, ctx)
+    print(f"\n== plan for {who}: mode {plan['mode']}")
+    for command in plan["commands"]:
+        print("  " + json.dumps(command, ensure_ascii=False))

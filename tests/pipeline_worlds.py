@@ -5,6 +5,8 @@ holds the models of the builder's worked examples: users with posts (and an
 aggregate post count), posts with an author and comments.
 """
 
+import json
+
 import pytest
 
 import kelvara_py
@@ -99,3 +101,9 @@ def lookup_of(reg, gql, params=None, ctx=None):
         if "$lookup" in stage:
             return stage["$lookup"]
     raise AssertionError("no $lookup stage")
+
+
+def as_text(value):
+    """JSON text with keys in the order the core produced them, for
+    byte-for-byte comparison with the documented examples."""
+    return json.dumps(value, ensure_ascii=False)

@@ -10,9 +10,16 @@ namespace kelvara::pipeline::ast {
 
 namespace {
 
+// Members are appended in ascending key order, each hinted at the end.
+void put(Json& object, std::string_view key, Json value) {
+    auto& obj = object.get_ref<JsonObject&>();
+    obj.emplace_hint(obj.end(), key, std::move(value));
+}
+
 Json params_to_value(const Params& params) {
-    Json out = Json::object();
-    for (const auto& [key, value] : params) out[key] = value;
+    Json out(Json::value_t::object);
+    auto& obj = out.get_ref<JsonObject&>();
+    for (const auto& [key, value] : params) obj.emplace_hint(obj.end(), key, value);
     return out;
 }
 
@@ -71,21 +78,21 @@ RelAst rel_from_value(const Json& value, std::size_t depth) {
 }  // namespace
 
 Json RelAst::to_value() const {
-    Json out = Json::object();
-    out["fields"] = fields_to_value(fields);
-    out["params"] = params_to_value(params);
-    out["relations"] = relations_to_value(relations);
+    Json out(Json::value_t::object);
+    put(out, "fields", fields_to_value(fields));
+    put(out, "params", params_to_value(params));
+    put(out, "relations", relations_to_value(relations));
     return out;
 }
 
 RelAst RelAst::from_value(const Json& value) { return rel_from_value(value, 1); }
 
 Json Ast::to_value() const {
-    Json out = Json::object();
-    out["fields"] = fields_to_value(fields);
-    out["model"] = model;
-    out["params"] = params_to_value(params);
-    out["relations"] = relations_to_value(relations);
+    Json out(Json::value_t::object);
+    put(out, "fields", fields_to_value(fields));
+    put(out, "model", model);
+    put(out, "params", params_to_value(params));
+    put(out, "relations", relations_to_value(relations));
     return out;
 }
 

@@ -109,12 +109,7 @@ void root_lookup_stages(const std::vector<ast::RelSel>& relations, const Schema&
             throw CoreError("关系 \"" + sel.name + "\" 未在 schema \"" + schema.name + "\" 中定义");
         const Schema& target = registry.get(rel->model);
         pipeline.push_back(lookup::build_lookup(sel.name, sel.ast, params, *rel, target, schema, 0, 0, registry, ctx));
-        if (rel->rel_type == fmt::kRelOne) {
-            Json arg = Json::object();
-            arg[fmt::kPath] = "$" + sel.name;
-            arg[fmt::kPreserveEmpty] = true;
-            pipeline.push_back(util::stage(fmt::kUnwind, std::move(arg)));
-        }
+        if (rel->rel_type == fmt::kRelOne) pipeline.push_back(lookup::unwind_stage(sel.name));
     }
 }
 

@@ -18,11 +18,12 @@ Json build_pipeline_view(const schema::Registry& registry, std::string_view gql,
     JsonArray pipeline = build::build_pipeline(ast, params, registry, ctx);
     std::optional<Json> projection = projection::build_projection(ast, registry.get(ast.model), ctx, registry);
 
-    Json out = Json::object();
-    out["ast"] = std::move(ast_value);
-    out["pipeline"] = Json(std::move(pipeline));
-    out["projection"] = projection ? std::move(*projection) : Json();
-    out["tokens"] = std::move(tokens_value);
+    Json out(Json::value_t::object);
+    auto& obj = out.get_ref<JsonObject&>();
+    obj.emplace_hint(obj.end(), "ast", std::move(ast_value));
+    obj.emplace_hint(obj.end(), "pipeline", std::move(pipeline));
+    obj.emplace_hint(obj.end(), "projection", projection ? std::move(*projection) : Json());
+    obj.emplace_hint(obj.end(), "tokens", std::move(tokens_value));
     return out;
 }
 

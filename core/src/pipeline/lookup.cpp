@@ -65,13 +65,6 @@ Json match_stage(JsonArray&& conditions) {
     return util::stage(fmt::kMatch, object1("$and", Json(std::move(conditions))));
 }
 
-Json unwind_stage(std::string_view name) {
-    Json arg = Json::object();
-    arg[fmt::kPath] = dollar(name);
-    arg[fmt::kPreserveEmpty] = true;
-    return util::stage(fmt::kUnwind, std::move(arg));
-}
-
 Json lookup_stage(std::string_view as, const std::string& from, std::string_view let_var, Json let_expr,
                   JsonArray&& sub) {
     Json arg = Json::object();
@@ -103,6 +96,7 @@ Json level_projection(const ast::RelAst& selection, const Schema& target, const 
             dotted = dotted || d.find('.') != std::string::npos;
         }
     }
+    if (dotted) projection::drop_covered_paths(p);
     // A sub-path of a field the caller may not read is as secret as the field.
     if (dotted && ctx) {
         const OptNameSet readable = projection::readable_fields(registry, target, ctx);
@@ -140,6 +134,13 @@ Json rel_let_expr(std::string_view local_field, bool is_array) {
 Json rel_match_expr(std::string_view foreign_field, std::string_view let_var, bool is_array) {
     Json pair = Json::array({dollar(foreign_field), "$$" + std::string(let_var)});
     return object1("$expr", object1(is_array ? "$in" : "$eq", std::move(pair)));
+}
+
+Json unwind_stage(std::string_view name) {
+    Json arg = Json::object();
+    arg[fmt::kPath] = dollar(name);
+    arg[fmt::kPreserveEmpty] = true;
+    return util::stage(fmt::kUnwind, std::move(arg));
 }
 
 bool is_array_local_field(const Schema& schema, std::string_view field) {

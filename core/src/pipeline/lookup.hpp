@@ -35,6 +35,10 @@ Json rel_let_expr(std::string_view local_field, bool is_array);
 // {"$expr": {"$in" | "$eq": ["$" + foreign field, "$$" + let variable]}}.
 Json rel_match_expr(std::string_view foreign_field, std::string_view let_var, bool is_array);
 
+// {"$unwind": {"path": "$" + name, "preserveNullAndEmptyArrays": true}},
+// which follows the lookup of every to-one relation selection.
+Json unwind_stage(std::string_view name);
+
 // The model declares `field` with type "array".
 bool is_array_local_field(const Schema& schema, std::string_view field);
 

@@ -2,8 +2,9 @@
 // the plain and dotted names taken (Q), the plain names taken (Z) and the
 // heads of dotted paths (D); an object field selected whole removes its
 // sub-paths from Q whichever came first, and a function-compute dependency
-// on a field already selected through a sub-path is skipped so that the
-// two never collide in one projection.
+// on a field already selected through a sub-path is skipped. A dependency
+// that is itself a sub-path of a member taken whole is dropped at the end,
+// so a field and its sub-path never meet in one projection.
 #include "pipeline/projection.hpp"
 
 #include "permission/rules.hpp"
@@ -28,6 +29,15 @@ OptNameSet readable_fields(const Registry& registry, const Schema& schema, const
     if (!ctx) return std::nullopt;
     return rbac::overlay_readable_fields(registry, schema.name, ctx,
                                          permission::get_readable_fields(registry.rules, schema, ctx));
+}
+
+void drop_covered_paths(JsonObject& projection) {
+    std::erase_if(projection, [&](const auto& kv) {
+        const std::string_view key = kv.first;
+        for (std::size_t dot = key.find('.'); dot != std::string_view::npos; dot = key.find('.', dot + 1))
+            if (projection.contains(key.substr(0, dot))) return true;
+        return false;
+    });
 }
 
 bool path_under_unreadable_field(const Schema& schema, const NameSet& readable, std::string_view path) {
@@ -92,6 +102,9 @@ std::optional<Json> build_projection(const ast::Ast& ast, const Schema& schema, 
     }
 
     for (const ast::RelSel& sel : ast.relations) p.emplace(sel.name, kOne);
+
+    // Dependencies may name a sub-path of a member taken whole.
+    drop_covered_paths(p);
 
     if (ctx) {
         if (const OptNameSet readable = readable_fields(registry, schema, ctx)) {

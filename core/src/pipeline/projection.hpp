@@ -35,6 +35,11 @@ std::optional<Json> build_pipeline_projection(const ast::Ast& ast, const Schema&
 // absent means no restriction.
 OptNameSet readable_fields(const Registry& registry, const Schema& schema, const Context* ctx);
 
+// Removes every dotted key below another key of the projection ("a.b"
+// when "a" is present): the whole member already holds it, and document
+// databases refuse a projection that names both.
+void drop_covered_paths(JsonObject& projection);
+
 // A dotted path whose first segment is a declared field outside `readable`.
 bool path_under_unreadable_field(const Schema& schema, const NameSet& readable, std::string_view path);
 

@@ -60,9 +60,11 @@ std::vector<Token> tokenize(std::string_view text) {
 }
 
 Json token_to_value(const Token& token) {
-    Json out = Json::object();
-    out["t"] = std::string(token.tag());
-    out["v"] = token.text;
+    Json out(Json::value_t::object);
+    auto& obj = out.get_ref<JsonObject&>();
+    // Keys are added in ascending order, each right after the last.
+    obj.emplace_hint(obj.end(), "t", token.tag());
+    obj.emplace_hint(obj.end(), "v", token.text);
     return out;
 }
 

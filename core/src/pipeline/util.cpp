@@ -1,8 +1,12 @@
 // Parameter references, ordering stages and the text2query limit rules.
 //
-// A NaN limit has no truncation; the profile treats it as no usable limit
-// and applies its cap (1000), rather than letting it reach a backend.
+// The profile caps every root query at 1000 rows. A negative root limit is
+// refused rather than passed on: SQLite reads a negative LIMIT as "no
+// limit", so it would lift the cap. A NaN limit has no truncation; it is
+// treated as no usable limit and gets the cap.
 #include "pipeline/util.hpp"
+
+#include "error/core_error.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -59,8 +63,12 @@ void append_order(JsonArray& pipeline, const Json* sort, const Json* skip, const
 
 std::optional<Json> force_t2q_limit(const schema::Registry& registry, const Json* limit) {
     if (!registry.text2query()) return limit ? std::optional<Json>(*limit) : std::nullopt;
-    if (limit && limit->is_number()) return capped_integer(*limit);
-    return Json(kT2qMaxLimit);
+    if (!limit || !limit->is_number()) return Json(kT2qMaxLimit);
+    Json capped = capped_integer(*limit);
+    if (capped.is_number_integer() && !capped.is_number_unsigned())
+        throw CoreError(std::string(kErrText2Query) + "text2query 档 $limit 不能为负数（实际 " + json::compact(*limit) +
+                        "）：负数在部分后端等于不设上限，拒绝放行");
+    return capped;
 }
 
 std::optional<Json> clamp_t2q_limit(const schema::Registry& registry, const Json* limit) {

@@ -33,9 +33,10 @@ Json stage(std::string_view op, Json value);
 // and not null.
 void append_order(JsonArray& pipeline, const Json* sort, const Json* skip, const Json* limit);
 
-// text2query: a numeric limit becomes the integer trunc(min(limit, 1000))
-// (negative values stay negative); any other limit, absent and null
-// included, becomes 1000. Standard: a copy of the limit, nullopt if absent.
+// text2query: a numeric limit becomes the integer trunc(min(limit, 1000));
+// one that is negative after truncation is refused (ERR_TEXT2QUERY); any
+// other limit, absent and null included, becomes 1000. Standard: a copy of
+// the limit, nullopt if absent.
 std::optional<Json> force_t2q_limit(const schema::Registry& registry, const Json* limit);
 // text2query: a numeric limit is truncated and capped as above; any other
 // limit is returned unchanged. Standard: unchanged.
