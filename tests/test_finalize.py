@@ -495,3 +495,12 @@ def test_strip_query_keeps_a_selected_object_whole(reg):
     postprocess = pp({"model": "X", "fields": ["profile", "profile.lang"]}, {"inject": {"fields": ["profile.lang"]}})
     item = {"profile": {"lang": "zh", "size": 1}}
     assert reg.strip_query(postprocess, [item]) == {"items": [item]}
+
+
+def test_callback_that_empties_the_input_list_does_not_break_prepare_query():
+    reg = kelvara_py.Registry()
+    reg.register({"name": "M", "timestamps": False, "fields": {"a": "string"}, "computes": {"c": {"fn": True}}})
+    items = [{"a": "x"}, {"a": "y"}, {"a": "z"}]
+    reg.set_fn("c", lambda doc: items.clear())
+    out = reg.prepare_query({"ast": {"model": "M", "fields": ["a", "c"]}, "inject": None}, items)
+    assert out == {"fnRefs": [], "items": [{"a": "x", "c": None}]}

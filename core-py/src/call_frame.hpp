@@ -61,6 +61,33 @@ struct CtxArg {
     const permission::Context* get() const { return value ? &*value : nullptr; }
 };
 
+// A list of JSON values converted one element at a time by map(), for
+// methods that stream large results; anything but a list is a TypeError.
+struct PyItems {
+    nb::handle list;
+
+    // A new list of fn(element) results: each element is converted, passed
+    // to fn, and converted back before the next one is touched. The first
+    // failure discards the new list.
+    template <class F>
+    nb::list map(F&& fn) const {
+        const Py_ssize_t n = PyList_GET_SIZE(list.ptr());
+        nb::list out = nb::steal<nb::list>(PyList_New(n));
+        if (!out.is_valid()) throw nb::python_error();
+        Py_ssize_t i = 0;
+        // A callback may shrink the input list: stop at its current end and
+        // drop the slots never filled.
+        for (; i < n && i < PyList_GET_SIZE(list.ptr()); ++i) {
+            nb::object element = nb::borrow(PyList_GET_ITEM(list.ptr(), i));
+            Json value = convert::py_to_json(element);
+            fn(value);
+            PyList_SET_ITEM(out.ptr(), i, convert::to_py(std::move(value)).release().ptr());
+        }
+        if (i < n && PyList_SetSlice(out.ptr(), i, n, nullptr) != 0) throw nb::python_error();
+        return out;
+    }
+};
+
 template <class T>
 struct PyParam {
     using type = T;
@@ -85,6 +112,14 @@ struct PyParam<ParamsArg> {
     static ParamsArg from(nb::handle h) {
         Json v = h.is_none() ? Json() : convert::py_to_json(h);
         return ParamsArg(v.is_object() ? std::move(v) : Json::object());
+    }
+};
+template <>
+struct PyParam<PyItems> {
+    using type = nb::handle;
+    static PyItems from(nb::handle h) {
+        if (!PyList_Check(h.ptr())) throw nb::type_error("items 必须是列表");
+        return {h};
     }
 };
 template <>

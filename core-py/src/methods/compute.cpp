@@ -80,12 +80,17 @@ void add_compute(RegistryClass& cls) {
                 return strings(std::move(refs));
             }),
             "model"_a, "ctx"_a = nb::none());
-    cls.def("prepare_query", shared([](const PyRegistry& r, JsonArg postprocess, JsonArg items, CtxArg ctx) {
+    // The items stream through one at a time (convert, process, convert
+    // back), so each document is worked on while it is in cache; a result of
+    // many documents would otherwise be walked three times from memory.
+    cls.def("prepare_query", shared([](const PyRegistry& r, JsonArg postprocess, PyItems items, CtxArg ctx) {
                 const PyFnBridge fns(r.fns);
-                auto out = command::finalize::prepare_query(postprocess.value, items_of(items), r.core, &fns, ctx.get());
-                Json result = items_result(std::move(out.items));
-                result["fnRefs"] = strings(std::move(out.fn_refs));
-                return result;
+                const command::finalize::Preparer preparer(postprocess.value, r.core, ctx.get());
+                nb::list out = items.map([&](Json& item) { preparer.process(item, &fns); });
+                nb::dict result;
+                result["fnRefs"] = convert::to_py(strings(preparer.fn_refs()));
+                result["items"] = std::move(out);
+                return nb::object(std::move(result));
             }),
             "postprocess"_a.none(), "items"_a.none(), "ctx"_a = nb::none());
     cls.def("strip_query", shared([](const PyRegistry&, JsonArg postprocess, JsonArg items) {

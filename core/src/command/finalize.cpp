@@ -14,21 +14,30 @@
 
 namespace kelvara::command::finalize {
 
-Prepared prepare_query(const Json& postprocess, JsonArray items, const schema::Registry& registry,
-                       const computes::registry::FnRegistry* callbacks, const permission::Context* ctx) {
-    if (postprocess.is_null()) return {std::move(items), {}};
+Preparer::Preparer(const Json& postprocess, const schema::Registry& registry, const permission::Context* ctx)
+    : registry_(registry), ctx_(ctx) {
+    if (postprocess.is_null()) return;
     const Json* ast_value = json::member(postprocess, "ast");
     if (!ast_value) throw CoreError("postprocess 缺少 ast");
     pipeline::ast::Ast ast = pipeline::ast::Ast::from_value(*ast_value);
-    const schema::Schema& schema = registry.get(ast.model);
+    schema_ = &registry.get(ast.model);
+    plan_ = std::make_unique<computes::run::sync::NodePlan>(std::move(ast.fields), std::move(ast.relations), *schema_,
+                                                            registry, ctx);
+}
 
-    const computes::run::sync::NodePlan plan(std::move(ast.fields), std::move(ast.relations), schema, registry, ctx);
-    for (Json& item : items) plan.process(item, callbacks);
+std::vector<std::string> Preparer::fn_refs() const {
+    std::vector<std::string> refs;
+    if (!schema_) return refs;
+    for (computes::cache::ComputeEntry& e : computes::run::async_::select_async_fns(registry_, *schema_, ctx_))
+        refs.push_back(std::move(e.fn_ref));
+    return refs;
+}
 
-    Prepared out{std::move(items), {}};
-    for (computes::cache::ComputeEntry& e : computes::run::async_::select_async_fns(registry, schema, ctx))
-        out.fn_refs.push_back(std::move(e.fn_ref));
-    return out;
+Prepared prepare_query(const Json& postprocess, JsonArray items, const schema::Registry& registry,
+                       const computes::registry::FnRegistry* callbacks, const permission::Context* ctx) {
+    const Preparer preparer(postprocess, registry, ctx);
+    for (Json& item : items) preparer.process(item, callbacks);
+    return {std::move(items), preparer.fn_refs()};
 }
 
 void strip_query(const Json& postprocess, JsonArray& items) {

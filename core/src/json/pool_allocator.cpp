@@ -9,7 +9,11 @@ namespace {
 
 constexpr std::size_t kGranule = 16;
 constexpr std::size_t kClasses = 8;          // blocks of 16 .. 128 bytes
-constexpr std::uint32_t kMaxCached = 1 << 14; // per class and thread
+// Bytes a thread keeps for reuse. Large results (hundreds of thousands of
+// nodes) are built and released on every request; without a budget this
+// size, the general allocator trims the freed memory and the next request
+// faults it in again.
+constexpr std::size_t kMaxCachedBytes = std::size_t{64} << 20; // per class and thread
 
 struct FreeBlock {
     FreeBlock* next;
@@ -30,22 +34,27 @@ public:
         FreeBlock* b = heads_[c];
         if (!b) return nullptr;
         heads_[c] = b->next;
-        --counts_[c];
+        // The next block of this class is likely cold: start loading it now,
+        // so that the pointer chase of the following allocation overlaps
+        // with the work done in between.
+        if (b->next) __builtin_prefetch(b->next, 1);
+        cached_bytes_ -= (c + 1) * kGranule;
         return b;
     }
 
     bool put(std::size_t c, void* p) {
-        if (counts_[c] >= kMaxCached) return false;
+        const std::size_t size = (c + 1) * kGranule;
+        if (cached_bytes_ + size > kMaxCachedBytes) return false;
         auto* b = static_cast<FreeBlock*>(p);
         b->next = heads_[c];
         heads_[c] = b;
-        ++counts_[c];
+        cached_bytes_ += size;
         return true;
     }
 
 private:
     std::array<FreeBlock*, kClasses> heads_{};
-    std::array<std::uint32_t, kClasses> counts_{};
+    std::size_t cached_bytes_ = 0;
 };
 
 thread_local ThreadCache cache;

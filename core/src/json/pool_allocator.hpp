@@ -3,9 +3,8 @@
 // request, a result of ten thousand documents) does not pay the general
 // allocator's slow paths twice per node.
 //
-// The cache only recycles blocks it obtained from ::operator new, holds at
-// most a bounded number per size class, and returns everything when its
-// thread ends. Blocks may be freed on another thread than the one that
+// The cache only recycles blocks it obtained from ::operator new, keeps at
+// most 64 MiB per thread, and returns everything when its thread ends. Blocks may be freed on another thread than the one that
 // allocated them; they then join that thread's cache.
 #pragma once
 
