@@ -143,7 +143,11 @@ def test_clear_fns_releases_callbacks():
 def test_type_stubs_and_marker_are_shipped():
     here = pathlib.Path(kelvara_py.__file__).parent
     stub = here / "kelvara_py.pyi"
-    assert (here / "py.typed").exists()
+    if (here / "kelvara_py-stubs").exists():  # installed: the stub package for type checkers
+        assert (here / "kelvara_py-stubs" / "py.typed").exists()
+        assert (here / "kelvara_py-stubs" / "__init__.pyi").read_text() == stub.read_text()
+    else:  # a build tree
+        assert (here / "py.typed").exists()
     text = stub.read_text()
     assert "class Registry" in text
     assert "def system_context() -> dict" in text
