@@ -4,6 +4,8 @@ import pytest
 
 import kelvara_py
 
+NO_CONTEXT = "ERR_NO_CONTEXT:require_context 已开启，调用必须携带用户上下文（内部调用请传 {\"internal\": true}）"
+
 
 @pytest.fixture
 def reg():
@@ -27,6 +29,9 @@ def stages(plan, op):
 
 def test_page_parameters_add_skip_and_limit(reg):
     plan = reg.plan_query_with_count("Post { title }", {"page": 2, "pageSize": 20})
+    assert list(plan) == [
+        "collection", "commands", "countCommand", "hasMore", "mode", "page", "pageSize", "postprocess", "sort"
+    ]
     assert (plan["page"], plan["pageSize"], plan["hasMore"]) == (2, 20, False)
     assert plan["postprocess"]["ast"]["params"] == {"limit": "@__core_page_limit__", "skip": "@__core_page_skip__"}
     assert stages(plan, "$skip") == [40] and stages(plan, "$limit") == [20]
@@ -59,6 +64,27 @@ def test_paging_is_normalised(reg, gql, params, page, size, skip, limit):
 
 
 @pytest.mark.parametrize(
+    "params, page, size, skip, limit",
+    [
+        ({"page": 2.0, "pageSize": 20.0}, 2, 20, 40, 20),
+        ({"page": "3", "pageSize": " 7 "}, 3, 7, 21, 7),
+        ({"page": 1, "pageSize": "2.5"}, 1, 2.5, 2.5, 2.5),
+        ({"page": 1e20}, 1e20, 50, 5e21, 50),
+        ({"page": 2**53 + 2}, float(2**53 + 2), 50, (2**53 + 2) * 50.0, 50),
+        ({"page": "inf"}, 0, 50, 0, 50),
+        ({"pageSize": "-inf"}, 0, 0, 0, 0),
+    ],
+)
+def test_page_numbers_are_integers_when_integral(reg, params, page, size, skip, limit):
+    """Page, page size and the injected skip and limit: integers when finite,
+    integral and within 2^53; 0 when not finite; floating point otherwise."""
+    plan = reg.plan_query_with_count("Post { title }", params)
+    got = [plan["page"], plan["pageSize"], *stages(plan, "$skip"), *stages(plan, "$limit")]
+    assert got == [page, size, skip, limit]
+    assert [type(v) for v in got] == [type(v) for v in (page, size, skip, limit)]
+
+
+@pytest.mark.parametrize(
     "condition, ctx, expected",
     [
         (None, None, {}),
@@ -81,6 +107,22 @@ def test_count_filter_carries_rbac_restriction(reg):
     reg.set_rbac({"grants": [{"role": "r", "model": "Post", "actions": ["read"], "ownerOnly": True}]})
     plan = reg.plan_query_with_count("Post($condition: @c) { title }", {"c": {"title": "x"}}, {"roles": ["r", "editor"], "userId": "u7"})
     assert plan["countCommand"]["filter"] == {"$and": [{"title": "x"}, {"createdBy": "u7"}]}
+
+
+@pytest.mark.parametrize(
+    "gql, ctx, message",
+    [
+        ("Post { title }", None, NO_CONTEXT),
+        ("Post { title }", "not a context", NO_CONTEXT),
+        # The model is looked up before the context is required.
+        ("Ghost { a }", None, "Schema 未注册: Ghost"),
+    ],
+)
+def test_context_requirement(reg, gql, ctx, message):
+    reg.set_require_context(True)
+    with pytest.raises(RuntimeError) as err:
+        reg.plan_query_with_count(gql, {"page": 0}, ctx)
+    assert str(err.value) == message
 
 
 def test_relation_predicate_is_refused_before_context_checks(reg):

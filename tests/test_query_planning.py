@@ -9,6 +9,7 @@ SYSTEM = kelvara_py.system_context()
 NO_CONTEXT = "ERR_NO_CONTEXT:require_context 已开启，调用必须携带用户上下文（内部调用请传 {\"internal\": true}）"
 T2Q_NO_CONTEXT = "ERR_TEXT2QUERY:text2query 档必须携带用户上下文"
 ROUTE_REFUSED = "ERR_TEXT2QUERY:text2query 档禁用 route_override（受信参数，禁 AI 侧指定）"
+MISSING = object()  # an item without "_id"
 
 
 @pytest.fixture
@@ -19,7 +20,10 @@ def reg():
             "name": "User",
             "collection": "users",
             "fields": {"name": "string", "address": {"type": "object", "fields": {"city": "string"}}},
-            "relations": {"posts": {"model": "Post", "foreignField": "authorId"}},
+            "relations": {
+                "posts": {"model": "Post", "foreignField": "authorId"},
+                "notes": {"model": "Note", "foreignField": "userId"},
+            },
         }
     )
     r.register(
@@ -60,6 +64,7 @@ def test_plain_selection_is_one_aggregate_with_the_projection(reg):
         },
         "sort": None,
     }
+    assert list(plan) == ["collection", "commands", "mode", "postprocess", "sort"]
 
 
 def test_lone_filter_is_a_find_and_a_limit_makes_it_an_aggregate(reg):
@@ -104,10 +109,25 @@ def test_two_phase_split(reg):
         {"$limit": 5},
         {"$project": {"_id": 1}},
     ]
-    assert second["pipeline"][0] == {"$match": {"_id": {"$in": "{{phase1.ids}}"}}}
-    assert [next(iter(s)) for s in second["pipeline"]] == ["$match", "$lookup", "$unwind", "$project"]
-    assert second["pipeline"][-1] == {"$project": {"_id": 1, "author": 1, "title": 1}}
-    assert (first["source"], first["namespace"]) == ("main", "tenant1")
+    assert second["pipeline"] == [
+        {"$match": {"_id": {"$in": "{{phase1.ids}}"}}},
+        {
+            "$lookup": {
+                "as": "author",
+                "from": "users",
+                "let": {"rel_authorId": {"$ifNull": ["$authorId", None]}},
+                "pipeline": [
+                    {"$match": {"$expr": {"$eq": ["$_id", "$$rel_authorId"]}}},
+                    {"$project": {"_id": 1, "name": 1}},
+                ],
+            }
+        },
+        {"$unwind": {"path": "$author", "preserveNullAndEmptyArrays": True}},
+        {"$project": {"_id": 1, "author": 1, "title": 1}},
+    ]
+    for command in (first, second):
+        assert list(command) == ["collection", "kind", "namespace", "pipeline", "source"]
+        assert (command["collection"], command["source"], command["namespace"]) == ("posts", "main", "tenant1")
 
 
 def test_sorting_by_a_relation_path_is_never_two_phase(reg):
@@ -172,6 +192,10 @@ def test_unreadable_fields_leave_the_projection(reg):
     [
         ("Note { text }", {"roles": ["reader"]}, "ERR_PERMISSION:无访问权限"),
         ("Post { title, notes { text } }", {"userId": "u1"}, "ERR_PERMISSION:无访问权限"),
+        # The relation is readable, the model it joins is not.
+        ("User { name, notes { text } }", {"userId": "u1"}, "ERR_PERMISSION:无访问权限"),
+        # Readability is checked at every depth.
+        ("User { name, posts { title, notes { text } } }", {"userId": "u1"}, "ERR_PERMISSION:无访问权限"),
         ("Ghost { a }", None, "Schema 未注册: Ghost"),
         ("{ a }", None, "ERR_GQL_PARSE:期望 id(undefined) 实际 p({) 位置 0"),
     ],
@@ -180,6 +204,11 @@ def test_refusals(reg, gql, ctx, message):
     with pytest.raises(RuntimeError) as err:
         reg.plan_query(gql, None, ctx)
     assert str(err.value) == message
+
+
+def test_joined_relations_readable_at_every_depth(reg):
+    plan = reg.plan_query("User { name, posts { title, notes { text } } }", None, {"roles": ["editor"]})
+    assert plan["mode"] == "aggregate"
 
 
 def test_rbac_denial_of_a_joined_model(reg):
@@ -197,6 +226,14 @@ def test_context_requirement(reg, ctx):
     assert str(err.value) == NO_CONTEXT
     assert reg.plan_query("User { name }", None, {})["mode"] == "aggregate"
     assert reg.plan_query("User { name }", None, SYSTEM)["mode"] == "aggregate"
+
+
+def test_context_requirement_is_reported_before_the_text2query_one(reg):
+    reg.set_require_context(True)
+    reg.set_profile("text2query")
+    with pytest.raises(RuntimeError) as err:
+        reg.plan_query("User { name }")
+    assert str(err.value) == NO_CONTEXT
 
 
 def test_text2query_requires_a_context_and_refuses_route_overrides(reg):
@@ -234,15 +271,17 @@ def test_route_override_rewrites_every_command(reg, override, source, namespace)
 
 
 @pytest.mark.parametrize(
-    "gql, params, limit",
+    "gql, params, limit, ref",
     [
-        ("User { name }", None, 1),
-        ("User($limit: @n) { name }", {"n": 7}, 7),
+        ("User { name }", None, 1, "@__core_one_limit__"),
+        ("User($limit: @n) { name }", {"n": 7}, 7, "@n"),
     ],
 )
-def test_plan_query_one_limits_to_one_row_unless_given_a_limit(reg, gql, params, limit):
+def test_plan_query_one_limits_to_one_row_unless_given_a_limit(reg, gql, params, limit, ref):
     plan = reg.plan_query_one(gql, params)
-    assert {"$limit": limit} in plan["commands"][0]["pipeline"]
+    assert plan["commands"][0]["pipeline"] == [{"$limit": limit}, {"$project": {"_id": 1, "name": 1}}]
+    assert type(plan["commands"][0]["pipeline"][0]["$limit"]) is int
+    assert plan["postprocess"]["ast"]["params"] == {"limit": ref}
 
 
 def test_plan_query_one_leaves_pass_through_alone(reg):
@@ -288,10 +327,14 @@ def test_sorts_by_relation(reg, sort, expected):
         (["a", "c", "b"], ["b"], {"$sort": {"x": 1}}, ["a", "c", "b"]),
         ([{"$oid": "65f0"}, "x"], ["x", "65f0"], {"$sort": {"x": 1}}, ["x", {"$oid": "65f0"}]),
         ([1.0, 1, 2], [2, 1], {"$sort": {"x": 1}}, [2, 1, 1.0]),
+        # A missing "_id" is keyed like null.
+        (["a", MISSING], [None, "a"], {"$sort": {"x": 1}}, [MISSING, "a"]),
+        # A repeated id keeps the position of its first occurrence.
+        (["b", "a"], ["a", "b", "a"], {"$sort": {"x": 1}}, ["a", "b"]),
     ],
 )
 def test_restore_sort_order(reg, items, ids, sort, expected):
-    docs = [{"_id": i, "n": n} for n, i in enumerate(items)]
+    docs = [{"n": n} if i is MISSING else {"_id": i, "n": n} for n, i in enumerate(items)]
     out = reg.restore_sort_order(docs, ids, sort)["items"]
-    assert [d["_id"] for d in out] == expected
-    assert all(type(d["_id"]) is type(e) for d, e in zip(out, expected))
+    assert [d.get("_id", MISSING) for d in out] == expected
+    assert all(type(d.get("_id", MISSING)) is type(e) for d, e in zip(out, expected))
