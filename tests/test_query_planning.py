@@ -327,6 +327,8 @@ def test_sorts_by_relation(reg, sort, expected):
         (["a", "c", "b"], ["b"], {"$sort": {"x": 1}}, ["a", "c", "b"]),
         ([{"$oid": "65f0"}, "x"], ["x", "65f0"], {"$sort": {"x": 1}}, ["x", {"$oid": "65f0"}]),
         ([1.0, 1, 2], [2, 1], {"$sort": {"x": 1}}, [2, 1, 1.0]),
+        # Floats are keyed in their shortest form: 1e21 and 1e-7, as a JSON writer prints them.
+        ([1e-7, 1e21], ["1e21", "1e-7"], {"$sort": {"x": 1}}, [1e21, 1e-7]),
         # A missing "_id" is keyed like null.
         (["a", MISSING], [None, "a"], {"$sort": {"x": 1}}, [MISSING, "a"]),
         # A repeated id keeps the position of its first occurrence.
