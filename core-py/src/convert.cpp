@@ -158,6 +158,42 @@ PyObject* new_dict(std::size_t size) {
 #endif
 }
 
+// The keys of the system's own formats (commands, plans, stages, ASTs)
+// occur in nearly every result. They are created once, at import, as
+// interned strs whose hash is already computed, and stay immutable; a
+// conversion takes them from this read-only table instead of decoding and
+// hashing a new str for every key of every result.
+constexpr const char* kKnownKeys[] = {
+    "_id", "$and", "$or", "$nor", "$not", "$in", "$nin", "$eq", "$ne", "$gt", "$gte", "$lt", "$lte", "$exists",
+    "$expr", "$ifNull", "$cond", "$isArray", "$size", "$sum", "$avg", "$min", "$max", "$count", "$match", "$lookup",
+    "$unwind", "$sort", "$skip", "$limit", "$project", "$addFields", "$group", "$set", "$unset", "$inc", "as", "from",
+    "let", "pipeline", "path", "preserveNullAndEmptyArrays", "kind", "collection", "source", "namespace", "filter",
+    "projection", "doc", "docs", "update", "options", "mode", "commands", "postprocess", "sort", "ast", "inject",
+    "fields", "model", "params", "relations", "condition", "limit", "skip", "countCommand", "page", "pageSize",
+    "hasMore", "items", "fnRefs", "tokens", "t", "v", "createdAt", "updatedAt", "createdBy", "deletedAt", "command",
+    "returns", "needsProbe", "name", "title", "status",
+};
+constexpr std::size_t kKnownSlots = 256;
+
+std::size_t key_hash(std::string_view key) {
+    std::size_t h = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : key) h = (h ^ c) * 1099511628211ull;
+    return h ^ (h >> 29);
+}
+
+struct KnownKey {
+    std::string_view key;
+    PyObject* str = nullptr;
+};
+
+// Filled once by init_known_keys (module import), read-only afterwards.
+std::array<KnownKey, kKnownSlots> known_keys;
+
+PyObject* known_key(std::string_view key, std::size_t hash) {
+    const KnownKey& k = known_keys[hash & (kKnownSlots - 1)];
+    return k.str && k.key == key ? Py_NewRef(k.str) : nullptr;
+}
+
 // Object keys repeat across the documents of a result, so one conversion
 // keeps a small direct-mapped cache of the key strings it created: a hit
 // skips the UTF-8 decode and reuses the str's cached hash in the dict insert.
@@ -168,35 +204,42 @@ public:
     KeyCache(const KeyCache&) = delete;
     KeyCache& operator=(const KeyCache&) = delete;
     ~KeyCache() {
-        for (Slot& s : slots_) Py_XDECREF(s.str);
+        // Only the slots in use are visited: a small result must not pay for
+        // the whole table.
+        for (std::size_t w = 0; w < kWords; ++w)
+            for (std::uint64_t bits = used_[w]; bits; bits &= bits - 1)
+                Py_DECREF(slots_[w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))].str);
     }
 
     // A new reference to the str for `key`.
     PyObject* get(std::string_view key) {
         if (key.size() > kMaxKey) return str_to_py(key);
-        Slot& slot = slots_[hash(key) & (kSlots - 1)];
-        if (slot.str && slot.key == key) return Py_NewRef(slot.str);
+        const std::size_t h = key_hash(key);
+        if (PyObject* known = known_key(key, h)) return known;
+        const std::size_t i = h & (kSlots - 1);
+        const std::uint64_t bit = std::uint64_t{1} << (i % 64);
+        Slot& slot = slots_[i];
+        const bool used = (used_[i / 64] & bit) != 0;
+        if (used && slot.key == key) return Py_NewRef(slot.str);
         PyObject* str = str_to_py(key);
-        Py_XDECREF(slot.str);
-        slot = {key, Py_NewRef(str)};
+        if (used) Py_DECREF(slot.str);
+        used_[i / 64] |= bit;
+        slot.key = key;
+        slot.str = Py_NewRef(str);
         return str;
     }
 
 private:
     static constexpr std::size_t kSlots = 256;
+    static constexpr std::size_t kWords = kSlots / 64;
     static constexpr std::size_t kMaxKey = 64;
-
-    static std::size_t hash(std::string_view key) {
-        std::size_t h = 1469598103934665603ull;  // FNV-1a
-        for (unsigned char c : key) h = (h ^ c) * 1099511628211ull;
-        return h ^ (h >> 29);
-    }
 
     struct Slot {
         std::string_view key;  // points into the JSON value being converted
-        PyObject* str = nullptr;
+        PyObject* str;
     };
-    std::array<Slot, kSlots> slots_{};
+    std::array<std::uint64_t, kWords> used_{};
+    std::array<Slot, kSlots> slots_;  // valid where the bit in used_ is set
 };
 
 // Returns a new reference; throws on allocation failure. With Consume, each
@@ -249,11 +292,23 @@ nb::object convert_out(J& value) {
         KeyCache unused;
         return nb::steal(build<Consume>(value, unused));
     }
-    auto keys = std::make_unique<KeyCache>();
-    return nb::steal(build<Consume>(value, *keys));
+    KeyCache keys;  // a few kilobytes of stack; only its bitmap is initialised
+    return nb::steal(build<Consume>(value, keys));
 }
 
 }  // namespace
+
+void init_known_keys() {
+    for (const char* name : kKnownKeys) {
+        const std::string_view key(name);
+        KnownKey& slot = known_keys[key_hash(key) & (kKnownSlots - 1)];
+        if (slot.str) continue;  // a collision: the later key takes the ordinary path
+        PyObject* str = PyUnicode_InternFromString(name);
+        if (!str) throw nb::python_error();
+        PyObject_Hash(str);  // computed once, cached in the str
+        slot = {key, str};
+    }
+}
 
 Json py_to_json(nb::handle obj) { return convert(obj.ptr()); }
 

@@ -21,6 +21,9 @@ namespace nb = nanobind;
 // values, or the interpreter's own error (a failing str(), an unencodable str).
 Json py_to_json(nb::handle obj);
 
+// Creates the table of the format's own key strings; called once at import.
+void init_known_keys();
+
 // Never fails for a well-formed value, short of the interpreter running out of memory.
 nb::object json_to_py(const Json& value);
 // The same, consuming the value: nodes are released as they are converted.

@@ -37,6 +37,7 @@ PyType_Slot registry_slots[] = {
 }  // namespace
 
 NB_MODULE(kelvara_py, m) {
+    convert::init_known_keys();
     nb::register_exception_translator([](const std::exception_ptr& p, void*) {
         try {
             std::rethrow_exception(p);
