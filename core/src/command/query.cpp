@@ -87,8 +87,10 @@ void apply_row_conditions(Ast& ast, Json& params, const schema::Schema& schema, 
                           const Context* ctx) {
     const std::string* arg = ast.param(fmt::kArgCondition);
     std::optional<Json> condition;
-    if (arg) {
-        if (const Json* c = pipeline::util::param(params, arg)) condition = *c;
+    if (arg && !arg->empty()) {
+        // The parameter is rewritten below, so its value is moved, not copied.
+        auto& obj = params.get_ref<JsonObject&>();
+        if (auto it = obj.find(pipeline::util::param_key(*arg)); it != obj.end()) condition = std::move(it->second);
     }
     std::optional<Json> merged = permission::merge_owner_condition(registry.rules, schema, ctx, std::move(condition));
     merged = rbac::merge_row_condition(registry, schema, ctx, rbac::Action::Read, std::move(merged));
